@@ -8,5 +8,5 @@ build="${1:-${root}/build}"
 
 "${root}/scripts/install-deps.sh"
 "${root}/scripts/build.sh" "$build"
-echo "built: ${build}/halvekprint.dll"
-x86_64-w64-mingw32-objdump -p "${build}/halvekprint.dll" | sed -n '/^There is an export table/,/^$/p;/Ordinal\/Name Pointer/,/^$/p'
+echo "built: ${build}/bin/halvekprint.dll"
+x86_64-w64-mingw32-objdump -p "${build}/bin/halvekprint.dll" | sed -n '/^There is an export table/,/^$/p;/Ordinal\/Name Pointer/,/^$/p'
