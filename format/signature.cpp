@@ -1,0 +1,111 @@
+// Signature check: the format of the block that starts an output file and
+// the plain "%%Title:" copy for producers without a decoder of their own.
+#include <cstring>
+#include <cwchar>
+
+#include "format/ascii_match.h"
+#include "format/format.h"
+
+namespace {
+
+const char* const kTitleKeyword = "%%Title:";
+const char* const kEpsHeader = "%!PS-Adobe-3.0 EPSF";
+const WCHAR* const kTraceLabel = L"CheckSignatures:";
+
+// Units of the block's start shown in the first trace.
+constexpr DWORD kTraceStartChars = 260;
+
+bool HasPrefix(const BYTE* data, DWORD lengthBytes, const char* signature) {
+  const size_t signatureBytes = std::strlen(signature);
+  return lengthBytes > signatureBytes && MatchesIgnoreCaseA(data, signature, signatureBytes);
+}
+
+void TraceBlockStart(const BYTE* data, DWORD lengthBytes) {
+  WCHAR text[kTraceStartChars + 1] = {};
+  const DWORD countBytes = lengthBytes < kTraceStartChars ? lengthBytes : kTraceStartChars;
+  if (countBytes > 0) {
+    MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCCH>(data), static_cast<int>(countBytes),
+                        text, static_cast<int>(kTraceStartChars));
+  }
+  OutputDebugStringW(kTraceLabel);
+  OutputDebugStringW(text);
+}
+
+JobFormat DetectFormat(const BYTE* data, DWORD lengthBytes) {
+  if (HasPrefix(data, lengthBytes, "%PDF")) return JobFormat::Pdf;
+  if (HasPrefix(data, lengthBytes, "%!PS")) return JobFormat::PostScript;
+  if (HasPrefix(data, lengthBytes, "%!VPS")) return JobFormat::Vps;
+  if (HasPrefix(data, lengthBytes, "<?XML")) {
+    if (ContainsSubstringA(data, lengthBytes, "<XPIF")) return JobFormat::Xpif;
+    if (ContainsSubstringA(data, lengthBytes, "<PPML")) return JobFormat::Ppml;
+  }
+  return JobFormat::None;
+}
+
+// Each byte of the line becomes one unit on its own; a byte that does not
+// convert leaves a zero unit and the copy goes on.
+void CopyPlainTitle(const BYTE* start, const BYTE* blockEnd, WCHAR* title, DWORD capacityChars) {
+  DWORD unit = 0;
+  for (const BYTE* byte = start; byte < blockEnd && unit + 1 < capacityChars; ++byte, ++unit) {
+    if (*byte == '\r' || *byte == '\n') break;
+    if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, reinterpret_cast<LPCCH>(byte), 1, &title[unit],
+                            1) != 1) {
+      title[unit] = 0;
+      OutputDebugStringW(kTraceLabel);
+      OutputDebugStringW(L"MultiByteToWideChar failed!");
+    }
+  }
+  OutputDebugStringW(kTraceLabel);
+  OutputDebugStringW(capacityChars > 0 ? title : L"");
+}
+
+// The plain scan for "%%Title:" that gives up at an embedded EPS file.
+void ScanPlainTitle(const BYTE* data, DWORD lengthBytes, WCHAR* title, DWORD capacityChars) {
+  const size_t keywordBytes = std::strlen(kTitleKeyword);
+  const size_t epsBytes = std::strlen(kEpsHeader);
+  if (lengthBytes <= keywordBytes) return;
+  for (size_t pos = 0; pos < lengthBytes - keywordBytes; ++pos) {
+    // An EPS header at the start is the document itself.
+    if (pos != 0 && pos + epsBytes <= lengthBytes &&
+        MatchesIgnoreCaseA(data + pos, kEpsHeader, epsBytes)) {
+      OutputDebugStringW(L"CheckSignatures: EPS embedded, title skipped");
+      OutputDebugStringW(capacityChars > 0 ? title : L"");
+      return;
+    }
+    if (MatchesIgnoreCaseA(data + pos, kTitleKeyword, keywordBytes)) {
+      CopyPlainTitle(data + pos + keywordBytes, data + lengthBytes, title, capacityChars);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+BOOL ContainsSubstringA(const BYTE* data, DWORD lengthBytes, const char* pattern) {
+  return FindSubstringA(data, lengthBytes, pattern) ? TRUE : FALSE;
+}
+
+void CheckSignatures(const BYTE* data, DWORD lengthBytes, WCHAR* title, DWORD titleSizeBytes,
+                     JobFormat* format, BOOL* knownFormat) {
+  if (!data) lengthBytes = 0;
+  const DWORD capacityChars = title ? titleSizeBytes / sizeof(WCHAR) : 0;
+  if (format) *format = JobFormat::None;
+  if (capacityChars > 0) std::memset(title, 0, capacityChars * sizeof(WCHAR));
+
+  TraceBlockStart(data, lengthBytes);
+  if (format) *format = DetectFormat(data, lengthBytes);
+
+  // The decoders write up to kMaxTitleChars units whatever the caller's
+  // buffer holds: decode here, then hand over what fits.
+  WCHAR decoded[kMaxTitleChars + 1] = {};
+  if (IsKnownFormat(data, lengthBytes, decoded)) {
+    if (knownFormat) *knownFormat = TRUE;
+    if (capacityChars > 0) {
+      size_t copyChars = wcslen(decoded);
+      if (copyChars > capacityChars - 1) copyChars = capacityChars - 1;
+      std::memcpy(title, decoded, copyChars * sizeof(WCHAR));
+    }
+    return;
+  }
+  ScanPlainTitle(data, lengthBytes, title, capacityChars);
+}
