@@ -1,0 +1,165 @@
+// Request queue, sender side: MsgQueCreate connects to the listener's pipe,
+// MsgQueSendMessage writes one block as one pipe message.
+#include "ostralib/queue_transport.h"
+#include "platform/ostralib.h"
+
+namespace {
+
+constexpr DWORD kQueueMagic = 0x51617351;  // tags a live queue record
+constexpr DWORD kBlockMagic = 0x42617351;  // tags a live block
+
+struct QueueRecord {
+  DWORD magic;
+  HANDLE pipe;
+  HANDLE writeDone;
+  BOOL broken;  // a cancelled write may have left half a message behind
+};
+
+// Precedes every block, so that a send can bound the size word by what was
+// allocated.
+struct BlockHeader {
+  DWORD magic;
+  DWORD capacityBytes;
+  DWORD reserved[2];
+};
+
+QueueRecord* QueueFromHandle(MsgQueHandle queue) {
+  QueueRecord* record = static_cast<QueueRecord*>(queue);
+  return record && record->magic == kQueueMagic ? record : nullptr;
+}
+
+BlockHeader* HeaderOfBlock(void* block) {
+  if (!block) return nullptr;
+  BlockHeader* header =
+      reinterpret_cast<BlockHeader*>(static_cast<BYTE*>(block) - sizeof(BlockHeader));
+  return header->magic == kBlockMagic ? header : nullptr;
+}
+
+HANDLE ConnectToQueue(const WCHAR* path) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    HANDLE pipe =
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE) return pipe;
+    // No listener: fail at once. Every instance busy: wait briefly, once.
+    if (GetLastError() != ERROR_PIPE_BUSY || attempt > 0) break;
+    if (!WaitNamedPipeW(path, ostralib::kConnectTimeoutMs)) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI MsgQueCreate(const WCHAR* queueName, DWORD mode, MsgQueHandle* queue) {
+  if (!queue) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *queue = nullptr;
+  WCHAR path[16 + ostralib::kMaxQueueNameChars];
+  if (mode != ostralib::kQueueModeSend ||
+      !ostralib::MakeQueuePipePath(queueName, path, sizeof(path) / sizeof(WCHAR))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  HANDLE pipe = ConnectToQueue(path);
+  if (pipe == INVALID_HANDLE_VALUE) return FALSE;
+  HANDLE writeDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  QueueRecord* record = writeDone ? static_cast<QueueRecord*>(HeapAlloc(
+                                        GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(QueueRecord)))
+                                  : nullptr;
+  if (!record) {
+    if (writeDone) CloseHandle(writeDone);
+    CloseHandle(pipe);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+  record->magic = kQueueMagic;
+  record->pipe = pipe;
+  record->writeDone = writeDone;
+  *queue = record;
+  return TRUE;
+}
+
+extern "C" void* WINAPI MsgQueAlloc(DWORD sizeBytes) {
+  // A block must at least carry its size word.
+  if (sizeBytes < sizeof(DWORD) || sizeBytes > ostralib::kMaxMessageBytes) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  BlockHeader* header = static_cast<BlockHeader*>(
+      HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(BlockHeader) + sizeBytes));
+  if (!header) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  header->magic = kBlockMagic;
+  header->capacityBytes = sizeBytes;
+  return header + 1;
+}
+
+extern "C" BOOL WINAPI MsgQueSendMessage(MsgQueHandle queue, void* block) {
+  QueueRecord* record = QueueFromHandle(queue);
+  BlockHeader* header = HeaderOfBlock(block);
+  if (!record || !header) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  DWORD sizeBytes = *static_cast<const DWORD*>(block);
+  if (sizeBytes < sizeof(DWORD) || sizeBytes > header->capacityBytes) {
+    SetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+  }
+  if (record->broken) {
+    SetLastError(ERROR_BROKEN_PIPE);
+    return FALSE;
+  }
+  OVERLAPPED ov = {};
+  ov.hEvent = record->writeDone;
+  ResetEvent(record->writeDone);
+  DWORD writtenBytes = 0;
+  BOOL written = WriteFile(record->pipe, block, sizeBytes, &writtenBytes, &ov);
+  DWORD error = written ? ERROR_SUCCESS : GetLastError();
+  if (!written && error == ERROR_IO_PENDING) {
+    // The listener has fallen behind by a full buffer. Give up after a bounded
+    // wait; the write must be finished either way before the caller frees
+    // the block.
+    if (WaitForSingleObject(record->writeDone, ostralib::kSendTimeoutMs) != WAIT_OBJECT_0) {
+      CancelIo(record->pipe);
+    }
+    written = GetOverlappedResult(record->pipe, &ov, &writtenBytes, TRUE);
+    error = written ? ERROR_SUCCESS : GetLastError();
+    if (!written) record->broken = TRUE;
+  } else if (written) {
+    written = GetOverlappedResult(record->pipe, &ov, &writtenBytes, TRUE);
+    error = written ? ERROR_SUCCESS : GetLastError();
+  }
+  if (written && writtenBytes != sizeBytes) {
+    record->broken = TRUE;
+    written = FALSE;
+    error = ERROR_WRITE_FAULT;
+  }
+  if (!written) SetLastError(error == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT : error);
+  return written;
+}
+
+extern "C" BOOL WINAPI MsgQueFree(void* block) {
+  BlockHeader* header = HeaderOfBlock(block);
+  if (!header) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  header->magic = 0;
+  return HeapFree(GetProcessHeap(), 0, header);
+}
+
+extern "C" BOOL WINAPI MsgQueDelete(MsgQueHandle queue) {
+  QueueRecord* record = QueueFromHandle(queue);
+  if (!record) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  record->magic = 0;
+  CloseHandle(record->pipe);
+  CloseHandle(record->writeDone);
+  return HeapFree(GetProcessHeap(), 0, record);
+}
