@@ -1,0 +1,209 @@
+// Output file names: base/extension split, a free path in the output folder,
+// and the file checks of the capture.
+#include <cwchar>
+
+#include "naming/naming.h"
+
+namespace {
+
+const WCHAR kTicketExtension[] = L"XPF";
+constexpr size_t kTicketExtensionChars = 3;
+// The longest extension the split yields, in characters after the dot.
+constexpr size_t kMaxSplitExtensionChars = 4;
+// Paths stay usable without the long-path prefix.
+constexpr size_t kMaxPathChars = MAX_PATH - 1;
+// Room for a device mend on top of a full working name.
+constexpr size_t kComponentCapacityChars = kMaxPathChars + 2;
+
+void CopyTerminated(WCHAR* destination, size_t capacityChars, const WCHAR* source,
+                    size_t sourceChars) {
+  if (!destination || capacityChars == 0) return;
+  size_t copyChars = sourceChars < capacityChars - 1 ? sourceChars : capacityChars - 1;
+  wmemcpy(destination, source, copyChars);
+  destination[copyChars] = L'\0';
+}
+
+bool IsForbiddenInFileName(WCHAR c) {
+  if (c < 0x20) return true;
+  switch (c) {
+    case L'"':
+    case L'*':
+    case L'/':
+    case L':':
+    case L'<':
+    case L'>':
+    case L'?':
+    case L'\\':
+    case L'|':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A copy that cannot reach outside the folder, name a stream or act as a
+// wildcard in the probe. Returns its length.
+size_t CopySafeComponent(const WCHAR* source, WCHAR* destination, size_t capacityChars) {
+  size_t chars = 0;
+  if (source) {
+    for (; chars + 1 < capacityChars && source[chars]; ++chars) {
+      destination[chars] = IsForbiddenInFileName(source[chars]) ? L'_' : source[chars];
+    }
+  }
+  destination[chars] = L'\0';
+  return chars;
+}
+
+// The platform drops trailing dots and spaces, so "." and ".." and a name of
+// dots alone would name the folder itself.
+bool IsUsableFileName(const WCHAR* fileName) {
+  size_t chars = wcslen(fileName);
+  size_t keptChars = chars;
+  while (keptChars > 0 && (fileName[keptChars - 1] == L'.' || fileName[keptChars - 1] == L' ')) {
+    --keptChars;
+  }
+  return keptChars > 0 && !IsReservedDeviceName(fileName, static_cast<DWORD>(chars));
+}
+
+bool PathIsTaken(const WCHAR* path) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+// Decimal without leading zeros; the whole LONG range.
+size_t FormatNumber(LONG number, WCHAR* digits) {
+  WCHAR reversed[16];
+  size_t count = 0;
+  long long magnitude = number < 0 ? -static_cast<long long>(number) : number;
+  do {
+    reversed[count++] = static_cast<WCHAR>(L'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude > 0);
+  size_t chars = 0;
+  if (number < 0) digits[chars++] = L'-';
+  while (count > 0) digits[chars++] = reversed[--count];
+  digits[chars] = L'\0';
+  return chars;
+}
+
+// folder + base + number + "." + extension; the caller has checked the fit.
+void ComposePath(WCHAR* path, const WCHAR* folder, size_t folderChars, const WCHAR* base,
+                 size_t baseChars, const WCHAR* number, size_t numberChars, const WCHAR* extension,
+                 size_t extensionChars) {
+  size_t at = 0;
+  wmemcpy(path + at, folder, folderChars);
+  at += folderChars;
+  wmemcpy(path + at, base, baseChars);
+  at += baseChars;
+  wmemcpy(path + at, number, numberChars);
+  at += numberChars;
+  path[at++] = L'.';
+  wmemcpy(path + at, extension, extensionChars);
+  at += extensionChars;
+  path[at] = L'\0';
+}
+
+}  // namespace
+
+void ExtractBaseNameAndExtension(const WCHAR* source, WCHAR* baseName, DWORD baseNameSizeBytes,
+                                 WCHAR* extension, DWORD extensionSizeBytes) {
+  const size_t baseCapacityChars = baseNameSizeBytes / sizeof(WCHAR);
+  const size_t extensionCapacityChars = extensionSizeBytes / sizeof(WCHAR);
+  if (baseName && baseCapacityChars) wmemset(baseName, L'\0', baseCapacityChars);
+  if (extension && extensionCapacityChars) wmemset(extension, L'\0', extensionCapacityChars);
+  if (!source || !*source) return;
+
+  size_t sourceChars = wcslen(source);
+  size_t baseChars = sourceChars;
+  const WCHAR* extensionStart = source + sourceChars;
+  const WCHAR* dot = wcsrchr(source, L'.');
+  if (dot && static_cast<size_t>(source + sourceChars - dot) <= kMaxSplitExtensionChars + 1) {
+    baseChars = static_cast<size_t>(dot - source);
+    extensionStart = dot + 1;
+  }
+  CopyTerminated(baseName, baseCapacityChars, source, baseChars);
+  CopyTerminated(extension, extensionCapacityChars, extensionStart,
+                 static_cast<size_t>(source + sourceChars - extensionStart));
+
+  OutputDebugStringW(L"ExtractBaseNameAndExtension Base Name:");
+  OutputDebugStringW(baseName && baseCapacityChars ? baseName : L"");
+  OutputDebugStringW(L"Ext Name:");
+  OutputDebugStringW(extension && extensionCapacityChars ? extension : L"");
+}
+
+BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, const WCHAR* baseName,
+                                 const WCHAR* extension, WCHAR* dataPath, WCHAR* ticketPath,
+                                 DWORD pathCapacityChars) {
+  if (!dataPath || !ticketPath || pathCapacityChars == 0) return FALSE;
+  dataPath[0] = L'\0';
+  ticketPath[0] = L'\0';
+
+  const WCHAR* folder = outputFolder ? outputFolder : L"";
+  const size_t folderChars = wcslen(folder);
+  WCHAR base[kComponentCapacityChars];
+  CopySafeComponent(baseName, base, kMaxPathChars + 1);
+  // A stem inside the base cannot be cured by a number.
+  const size_t baseChars =
+      AvoidReservedDeviceName(base, static_cast<DWORD>(kComponentCapacityChars));
+  WCHAR safeExtension[kMaxPathChars + 1];
+  const size_t extensionChars = CopySafeComponent(extension, safeExtension, kMaxPathChars + 1);
+
+  const size_t maxPathChars =
+      (pathCapacityChars < kMaxPathChars + 1 ? pathCapacityChars : kMaxPathChars + 1) - 1;
+  const size_t suffixChars =
+      1 + (extensionChars > kTicketExtensionChars ? extensionChars : kTicketExtensionChars);
+  const size_t minBaseChars = baseChars > 0 ? 1 : 0;
+
+  bool numbered = false;
+  LONG number = firstNumber;
+  for (;;) {
+    WCHAR digits[16] = L"";
+    size_t digitsChars = numbered ? FormatNumber(number, digits) : 0;
+    size_t fixedChars = folderChars + digitsChars + suffixChars;
+    if (fixedChars + minBaseChars > maxPathChars) {
+      dataPath[0] = L'\0';
+      ticketPath[0] = L'\0';
+      return FALSE;
+    }
+    // Shortening keeps the beginning: the base is already the meaningful end
+    // of the title, and its start holds the stem made safe above.
+    size_t keptBaseChars = maxPathChars - fixedChars;
+    if (keptBaseChars > baseChars) keptBaseChars = baseChars;
+    ComposePath(dataPath, folder, folderChars, base, keptBaseChars, digits, digitsChars,
+                safeExtension, extensionChars);
+    ComposePath(ticketPath, folder, folderChars, base, keptBaseChars, digits, digitsChars,
+                kTicketExtension, kTicketExtensionChars);
+    // Probed afresh on every call: the capture calls again when a file
+    // appeared between probe and creation.
+    if (IsUsableFileName(dataPath + folderChars) && IsUsableFileName(ticketPath + folderChars) &&
+        !PathIsTaken(dataPath)) {
+      return TRUE;
+    }
+    if (numbered) {
+      number = static_cast<LONG>(static_cast<ULONG>(number) + 1u);
+    } else {
+      numbered = true;
+    }
+  }
+}
+
+BOOL FileExists(const WCHAR* path) {
+  if (path && PathIsTaken(path)) {
+    OutputDebugStringW(L"FileExists returns TRUE");
+    return TRUE;
+  }
+  OutputDebugStringW(L"FileExists returns FALSE");
+  return FALSE;
+}
+
+CreateHardLinkWFunction GetCreateHardLinkW() {
+  // The module reference is kept: the address is used for the whole job.
+  HMODULE kernel = LoadLibraryW(L"kernel32.dll");
+  if (!kernel) return nullptr;
+  FARPROC address = GetProcAddress(kernel, "CreateHardLinkW");
+  if (!address) return nullptr;
+  return reinterpret_cast<CreateHardLinkWFunction>(reinterpret_cast<void*>(address));
+}

@@ -1,0 +1,190 @@
+// Name validity rules: from a chosen name text to a file-name-safe base name.
+#include <cwchar>
+#include <cwctype>
+
+#include "naming/naming.h"
+
+namespace {
+
+const WCHAR kPrefixKey[] = L"Software\\Halvek\\Vornak\\Spooler\\Prefix";
+// The same fixed name the capture uses for a job without any name.
+const WCHAR kEmptyNameReplacement[] = L"spoold_file";
+
+constexpr DWORD kRuleNameCapacityChars = 260;
+constexpr DWORD kRuleDataSizeBytes = 260;
+
+struct RegistryKey {
+  HKEY key = nullptr;
+  RegistryKey() = default;
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  ~RegistryKey() {
+    if (key) RegCloseKey(key);
+  }
+};
+
+bool IsReplacedCharacter(WCHAR c) {
+  if (c >= 0x01 && c <= 0x1F) return true;
+  switch (c) {
+    case L'<':
+    case L'>':
+    case L':':
+    case L'/':
+    case L'\\':
+    case L'|':
+    case L'*':
+    case L'?':
+    case L'@':
+    case L'(':
+    case L')':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Each unit alone, so both halves of a surrogate pair fail.
+bool IsInAnsiCodePage(WCHAR c) {
+  char scratch[10];
+  BOOL usedDefault = FALSE;
+  int writtenBytes = WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK | WC_DEFAULTCHAR, &c, 1, scratch,
+                                         sizeof scratch, "_", &usedDefault);
+  return writtenBytes > 0 && !usedDefault;
+}
+
+bool IsSpace(WCHAR c) {
+  return iswspace(static_cast<wint_t>(c)) != 0;
+}
+
+// Length of the first prefix rule (in enumeration order) that begins the
+// text; 0 when there is none. An empty rule matches and removes nothing.
+size_t MatchPrefixRule(const WCHAR* text, size_t textChars) {
+  RegistryKey prefixes;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrefixKey, 0, KEY_QUERY_VALUE, &prefixes.key) !=
+      ERROR_SUCCESS) {
+    return 0;
+  }
+  OutputDebugStringW(L"1.ApplyValidityRules:");
+  for (DWORD index = 0;; ++index) {
+    WCHAR ruleName[kRuleNameCapacityChars];
+    DWORD ruleNameChars = kRuleNameCapacityChars;
+    WCHAR prefix[kRuleDataSizeBytes / sizeof(WCHAR) + 1];
+    DWORD prefixBytes = kRuleDataSizeBytes;
+    DWORD type = REG_NONE;
+    // A value too large for either buffer ends the search like the last one.
+    if (RegEnumValueW(prefixes.key, index, ruleName, &ruleNameChars, nullptr, &type,
+                      reinterpret_cast<BYTE*>(prefix), &prefixBytes) != ERROR_SUCCESS) {
+      break;
+    }
+    if (type != REG_SZ) continue;
+    // Stored strings need not carry their terminator.
+    prefix[prefixBytes / sizeof(WCHAR)] = L'\0';
+    size_t prefixChars = wcslen(prefix);
+    if (prefixChars > textChars || _wcsnicmp(text, prefix, prefixChars) != 0) continue;
+    OutputDebugStringW(prefix);
+    return prefixChars;
+  }
+  return 0;
+}
+
+// Copies at most capacityChars - 1 characters and always terminates.
+void CopyTerminated(WCHAR* destination, size_t capacityChars, const WCHAR* source,
+                    size_t sourceChars) {
+  if (capacityChars == 0) return;
+  size_t copyChars = sourceChars < capacityChars - 1 ? sourceChars : capacityChars - 1;
+  wmemcpy(destination, source, copyChars);
+  destination[copyChars] = L'\0';
+}
+
+bool IsOnlyDotsAndSpaces(const WCHAR* name) {
+  if (!*name) return false;
+  for (; *name; ++name) {
+    if (*name != L'.' && *name != L' ') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+DWORD ValidName(const WCHAR* source, WCHAR* destination, DWORD destinationCapacityChars) {
+  if (!source || source[0] == L'\0' || !destination || destinationCapacityChars == 0) return 0;
+
+  while (*source && IsSpace(*source)) ++source;
+  WCHAR name[kNameWorkCapacityChars];
+  size_t nameChars = 0;
+  while (nameChars < kNameWorkCapacityChars - 1 && source[nameChars]) {
+    name[nameChars] = source[nameChars];
+    ++nameChars;
+  }
+  while (nameChars > 0 && IsSpace(name[nameChars - 1])) --nameChars;
+
+  for (size_t i = 0; i < nameChars; ++i) {
+    if (IsReplacedCharacter(name[i])) name[i] = L'_';
+    if (!IsInAnsiCodePage(name[i])) name[i] = L'_';
+  }
+
+  size_t leadingChars = 0;
+  while (leadingChars < nameChars && name[leadingChars] == L'_') ++leadingChars;
+  size_t start = leadingChars;
+  if (nameChars == 0) {
+    name[0] = L'_';
+    nameChars = 1;
+    start = 0;
+  } else if (leadingChars == nameChars) {
+    start = nameChars - 1;  // all "_": keep one
+  }
+  CopyTerminated(destination, destinationCapacityChars, name + start, nameChars - start);
+  return 1;
+}
+
+void ApplyValidityRules(const WCHAR* name, WCHAR* validName, DWORD validNameSizeBytes) {
+  if (!name) return;
+  const size_t resultCapacityChars = validNameSizeBytes / sizeof(WCHAR);
+  if (!validName || resultCapacityChars == 0) return;
+
+  // Work on a view of the caller's text, so that the prefix rule sees the
+  // whole text whatever the size of the result buffer.
+  const WCHAR* text = name;
+  while (*text == L' ') ++text;
+  size_t textChars = wcslen(text);
+  if (textChars > 2 && text[0] == L'(' && text[textChars - 1] == L')') {
+    ++text;
+    textChars -= 2;
+  }
+
+  size_t prefixChars = MatchPrefixRule(text, textChars);
+  text += prefixChars;
+  textChars -= prefixChars;
+
+  // Only the end of a long name survives the length limit, so a text that
+  // does not fit the working copy keeps its end (trailing space would be
+  // trimmed anyway and must not push the name out).
+  while (textChars > 0 && IsSpace(text[textChars - 1])) --textChars;
+  if (textChars > kNameWorkCapacityChars - 1) {
+    text += textChars - (kNameWorkCapacityChars - 1);
+    textChars = kNameWorkCapacityChars - 1;
+  }
+  WCHAR working[kNameWorkCapacityChars];
+  CopyTerminated(working, kNameWorkCapacityChars, text, textChars);
+
+  WCHAR valid[kNameWorkCapacityChars];
+  if (!ValidName(working, valid, kNameWorkCapacityChars)) {
+    CopyTerminated(valid, kNameWorkCapacityChars, kEmptyNameReplacement,
+                   wcslen(kEmptyNameReplacement));
+  }
+
+  size_t validChars = wcslen(valid);
+  size_t limitChars = kMaxBaseNameChars;
+  if (limitChars > resultCapacityChars - 1) limitChars = resultCapacityChars - 1;
+  size_t skipChars = validChars > limitChars ? validChars - limitChars : 0;
+  WCHAR finished[kMaxBaseNameChars + 1];
+  CopyTerminated(finished, limitChars + 1, valid + skipChars, validChars - skipChars);
+
+  // "." and ".." would name a folder, and dots alone vanish from a file name.
+  if (IsOnlyDotsAndSpaces(finished)) CopyTerminated(finished, limitChars + 1, L"_", 1);
+  AvoidReservedDeviceName(finished, static_cast<DWORD>(limitChars + 1));
+
+  CopyTerminated(validName, resultCapacityChars, finished, wcslen(finished));
+  OutputDebugStringW(L"ApplyValidityRules:");
+  OutputDebugStringW(validName);
+}
