@@ -1,0 +1,209 @@
+// Submits a file as print jobs through the spooler, to try out a queue:
+//   halvek-print PRINTER FILE [--document-name NAME] [--datatype RAW|TEXT|OTHER] [--repeat N]
+// Every job of one run comes from this process, so the spooler numbers them
+// 1, 2, ... in order. Prints "job N: M bytes, printed" per job; exits with 1
+// when a job failed, 2 on bad usage.
+#include <algorithm>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "platform/win.h"
+
+namespace {
+
+constexpr DWORD kChunkBytes = 65536;
+
+struct FileHolder {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  FileHolder() = default;
+  FileHolder(const FileHolder&) = delete;
+  FileHolder& operator=(const FileHolder&) = delete;
+  ~FileHolder() {
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+};
+
+struct PrinterHolder {
+  HANDLE printer = nullptr;
+  PrinterHolder() = default;
+  PrinterHolder(const PrinterHolder&) = delete;
+  PrinterHolder& operator=(const PrinterHolder&) = delete;
+  ~PrinterHolder() {
+    if (printer) ClosePrinter(printer);
+  }
+};
+
+void Write(HANDLE stream, const std::wstring& text) {
+  DWORD mode = 0;
+  DWORD written = 0;
+  if (GetConsoleMode(stream, &mode)) {
+    WriteConsoleW(stream, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+    return;
+  }
+  const int sizeBytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                            nullptr, 0, nullptr, nullptr);
+  if (sizeBytes <= 0) return;
+  std::string bytes(static_cast<size_t>(sizeBytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], sizeBytes,
+                      nullptr, nullptr);
+  WriteFile(stream, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void Say(const std::wstring& line) {
+  Write(GetStdHandle(STD_OUTPUT_HANDLE), line + L"\n");
+}
+void Complain(const std::wstring& line) {
+  Write(GetStdHandle(STD_ERROR_HANDLE), L"halvek-print: " + line + L"\n");
+}
+
+std::wstring ErrorText(DWORD error) {
+  WCHAR* text = nullptr;
+  const DWORD lengthChars = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<WCHAR*>(&text), 0, nullptr);
+  std::wstring result = lengthChars ? std::wstring(text, lengthChars) : L"unknown error";
+  if (text) LocalFree(text);
+  while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' ||
+                             result.back() == L' ' || result.back() == L'.')) {
+    result.pop_back();
+  }
+  return result + L" (error " + std::to_wstring(error) + L")";
+}
+
+bool ReadWholeFile(const std::wstring& path, std::vector<char>* bytes, DWORD* error) {
+  FileHolder file;
+  file.file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file.file == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return false;
+  }
+  LARGE_INTEGER sizeBytes = {};
+  if (!GetFileSizeEx(file.file, &sizeBytes)) {
+    *error = GetLastError();
+    return false;
+  }
+  if (sizeBytes.QuadPart > 0x7FFFFFFF) {
+    *error = ERROR_FILE_TOO_LARGE;
+    return false;
+  }
+  bytes->resize(static_cast<size_t>(sizeBytes.QuadPart));
+  size_t doneBytes = 0;
+  while (doneBytes < bytes->size()) {
+    const DWORD wantBytes =
+        static_cast<DWORD>(std::min<size_t>(bytes->size() - doneBytes, kChunkBytes));
+    DWORD gotBytes = 0;
+    if (!ReadFile(file.file, bytes->data() + doneBytes, wantBytes, &gotBytes, nullptr)) {
+      *error = GetLastError();
+      return false;
+    }
+    if (gotBytes == 0) break;
+    doneBytes += gotBytes;
+  }
+  bytes->resize(doneBytes);
+  return true;
+}
+
+std::wstring BaseName(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// One job: start, write in chunks, end. Returns 0 or the failing call's error.
+DWORD PrintOnce(HANDLE printer, const std::wstring& documentName, const std::wstring& datatype,
+                const std::vector<char>& bytes, DWORD* jobId, std::wstring* failedCall) {
+  DOC_INFO_1W document = {};
+  document.pDocName = const_cast<WCHAR*>(documentName.c_str());
+  document.pDatatype = datatype.empty() ? nullptr : const_cast<WCHAR*>(datatype.c_str());
+  *jobId = StartDocPrinterW(printer, 1, reinterpret_cast<BYTE*>(&document));
+  if (*jobId == 0) {
+    *failedCall = L"StartDocPrinterW";
+    return GetLastError();
+  }
+  size_t doneBytes = 0;
+  while (doneBytes < bytes.size()) {
+    const DWORD wantBytes =
+        static_cast<DWORD>(std::min<size_t>(bytes.size() - doneBytes, kChunkBytes));
+    DWORD writtenBytes = 0;
+    if (!WritePrinter(printer, const_cast<char*>(bytes.data() + doneBytes), wantBytes,
+                      &writtenBytes) ||
+        writtenBytes == 0) {
+      const DWORD error = GetLastError();
+      EndDocPrinter(printer);
+      *failedCall = L"WritePrinter";
+      return error ? error : ERROR_WRITE_FAULT;
+    }
+    doneBytes += writtenBytes;
+  }
+  if (!EndDocPrinter(printer)) {
+    *failedCall = L"EndDocPrinter";
+    return GetLastError();
+  }
+  return 0;
+}
+
+int Usage() {
+  Complain(
+      L"usage: halvek-print PRINTER FILE [--document-name NAME] [--datatype RAW|TEXT|OTHER] "
+      L"[--repeat N]");
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::wstring> positional;
+  std::wstring documentName;
+  bool documentNameGiven = false;
+  std::wstring datatype = L"RAW";
+  long repeat = 1;
+  for (int index = 1; index < argc; ++index) {
+    const std::wstring argument = argv[index];
+    const bool hasValue = index + 1 < argc;
+    if (argument == L"--document-name" && hasValue) {
+      documentName = argv[++index];
+      documentNameGiven = true;
+    } else if (argument == L"--datatype" && hasValue) {
+      datatype = argv[++index];
+    } else if (argument == L"--repeat" && hasValue) {
+      wchar_t* end = nullptr;
+      repeat = std::wcstol(argv[++index], &end, 10);
+      if (!end || *end || repeat < 1 || repeat > 1000) return Usage();
+    } else if (argument.compare(0, 2, L"--") == 0) {
+      return Usage();
+    } else {
+      positional.push_back(argument);
+    }
+  }
+  if (positional.size() != 2) return Usage();
+  const std::wstring& printerName = positional[0];
+  const std::wstring& path = positional[1];
+  if (!documentNameGiven) documentName = BaseName(path);
+
+  std::vector<char> bytes;
+  DWORD error = 0;
+  if (!ReadWholeFile(path, &bytes, &error)) {
+    Complain(L"reading " + path + L" failed: " + ErrorText(error));
+    return 1;
+  }
+  PrinterHolder printer;
+  if (!OpenPrinterW(const_cast<WCHAR*>(printerName.c_str()), &printer.printer, nullptr)) {
+    Complain(L"opening the printer \"" + printerName + L"\" failed: " + ErrorText(GetLastError()));
+    return 1;
+  }
+  int result = 0;
+  for (long copy = 0; copy < repeat; ++copy) {
+    DWORD jobId = 0;
+    std::wstring failedCall;
+    error = PrintOnce(printer.printer, documentName, datatype, bytes, &jobId, &failedCall);
+    const std::wstring job = jobId ? L"job " + std::to_wstring(jobId) : std::wstring(L"job");
+    if (error) {
+      Complain(job + L": " + failedCall + L" failed: " + ErrorText(error));
+      result = 1;
+    } else {
+      Say(job + L": " + std::to_wstring(bytes.size()) + L" bytes, printed");
+    }
+  }
+  return result;
+}
