@@ -30,6 +30,9 @@ const WCHAR kPrintersKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printe
 const WCHAR kMonitorKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port";
 const WCHAR kPortsKey[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port\\Ports";
+const WCHAR kProcessorsKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print Processors\\"
+    L"HalvekPrint";
 const WCHAR kSpoolerKey[] = L"Software\\Halvek\\Vornak\\Spooler";
 const WCHAR kPrefixKey[] = L"Software\\Halvek\\Vornak\\Spooler\\Prefix";
 // What install added, so that uninstall removes exactly that.
@@ -891,16 +894,34 @@ int Uninstall() {
     DeleteValue(kAddedPortsKey, portName);
   }
   if (DriverInstalled(kDriverName)) {
+    // Wine knows no delete flags; Windows needs them to drop the files.
     if (!DeletePrinterDriverExW(nullptr, const_cast<WCHAR*>(kEnvironment),
                                 const_cast<WCHAR*>(kDriverName), DPD_DELETE_UNUSED_FILES, 0) &&
+        !DeletePrinterDriverW(nullptr, const_cast<WCHAR*>(kEnvironment),
+                              const_cast<WCHAR*>(kDriverName)) &&
         GetLastError() != ERROR_UNKNOWN_PRINTER_DRIVER) {
-      return Fail(L"DeletePrinterDriverExW", GetLastError());
+      return Fail(L"deleting the driver \"" + std::wstring(kDriverName) + L"\"", GetLastError());
+    }
+  }
+  if (IsWine()) {
+    // Wine leaves the driver's files behind; the description file is ours.
+    WCHAR driverFolder[MAX_PATH] = {};
+    DWORD neededBytes = 0;
+    if (GetPrinterDriverDirectoryW(nullptr, const_cast<WCHAR*>(kEnvironment), 1,
+                                   reinterpret_cast<BYTE*>(driverFolder),
+                                   sizeof(driverFolder) - sizeof(WCHAR), &neededBytes)) {
+      DeleteFileW((std::wstring(driverFolder) + L"\\3\\" + kPpdFile).c_str());
     }
   }
   if (ProcessorRegistered()) {
     if (!DeletePrintProcessorW(nullptr, const_cast<WCHAR*>(kEnvironment),
                                const_cast<WCHAR*>(kProcessorName))) {
       return Fail(L"DeletePrintProcessorW", GetLastError());
+    }
+    // Wine's DeletePrintProcessorW reports success and keeps the entry.
+    if (IsWine() && ProcessorRegistered()) {
+      if (DWORD error = DeleteTree(kProcessorsKey))
+        return Fail(L"removing the processor's key", error);
     }
   }
   DWORD error = 0;
