@@ -1,0 +1,173 @@
+#include "capture/settings.h"
+
+#include <cwchar>
+
+const WCHAR kPrintersKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
+const WCHAR kHalvekPortsKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port\\Ports\\";
+const WCHAR kSpoolerSettingsKey[] = L"Software\\Halvek\\Vornak\\Spooler";
+
+namespace {
+
+constexpr DWORD kKeyPathChars = 270;
+// String values are read with these limits in bytes, terminator included.
+constexpr DWORD kPathValueBytes = 260;
+constexpr DWORD kPortValueBytes = 32;
+
+class RegistryKey {
+ public:
+  RegistryKey(const WCHAR* path, REGSAM access) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, &key_) != ERROR_SUCCESS) key_ = nullptr;
+  }
+  ~RegistryKey() {
+    if (key_) RegCloseKey(key_);
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// Reads a string value of at most limitBytes into destination, which holds
+// more characters than the limit allows; on any failure destination is empty.
+// The registry does not promise a terminator, so one is always added.
+void ReadStringValue(HKEY key, const WCHAR* name, DWORD limitBytes, WCHAR* destination,
+                     DWORD destinationChars) {
+  destination[0] = L'\0';
+  if (!key) return;
+  DWORD sizeBytes = limitBytes;
+  if (sizeBytes > (destinationChars - 1) * sizeof(WCHAR)) {
+    sizeBytes = (destinationChars - 1) * sizeof(WCHAR);
+  }
+  DWORD type = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(destination),
+                       &sizeBytes) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    destination[0] = L'\0';
+    return;
+  }
+  destination[sizeBytes / sizeof(WCHAR)] = L'\0';
+}
+
+void CopyTruncated(WCHAR* destination, DWORD destinationChars, const WCHAR* source) {
+  std::wcsncpy(destination, source, destinationChars - 1);
+  destination[destinationChars - 1] = L'\0';
+}
+
+void AppendTruncated(WCHAR* destination, DWORD destinationChars, const WCHAR* source) {
+  const size_t used = std::wcslen(destination);
+  if (used + 1 >= destinationChars) return;
+  CopyTruncated(destination + used, static_cast<DWORD>(destinationChars - used), source);
+}
+
+void Trace(const WCHAR* label, const WCHAR* value) {
+  OutputDebugStringW(label);
+  OutputDebugStringW(value);
+}
+
+}  // namespace
+
+void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings) {
+  *settings = CaptureSettings();
+
+  // The printer name may itself hold commas: only the last one splits.
+  CopyTruncated(settings->printerName, kPathChars, documentName ? documentName : L"");
+  WCHAR* comma = std::wcsrchr(settings->printerName, L',');
+  if (comma) {
+    *comma = L'\0';
+    // ", Job " is six characters; the number follows.
+    const size_t tailChars = std::wcslen(comma + 1) + 1;
+    if (tailChars > 6 && _wcsnicmp(comma + 1, L" Job ", 5) == 0) {
+      settings->jobId = std::wcstol(comma + 6, nullptr, 10);
+      settings->jobNameParsed = true;
+    }
+  } else {
+    settings->printerName[0] = L'\0';
+  }
+
+  WCHAR keyPath[kKeyPathChars];
+  CopyTruncated(keyPath, kKeyPathChars, kPrintersKey);
+  {
+    RegistryKey printers(keyPath, KEY_ALL_ACCESS);
+    ReadStringValue(printers.get(), L"DefaultSpoolDirectory", kPathValueBytes,
+                    settings->spoolDirectory, kPathChars);
+  }
+  if (settings->printerName[0]) {
+    AppendTruncated(keyPath, kKeyPathChars, settings->printerName);
+    RegistryKey printer(keyPath, KEY_ALL_ACCESS);
+    ReadStringValue(printer.get(), L"Port", kPortValueBytes, settings->portName, kPortNameChars);
+  }
+
+  WCHAR rawOutputPath[kPathChars] = L"";
+  if (settings->portName[0]) {
+    CopyTruncated(keyPath, kKeyPathChars, kHalvekPortsKey);
+    AppendTruncated(keyPath, kKeyPathChars, settings->portName);
+    RegistryKey port(keyPath, KEY_ALL_ACCESS);
+    ReadStringValue(port.get(), L"OutputPath", kPathValueBytes, rawOutputPath, kPathChars);
+  }
+  if (rawOutputPath[0]) {
+    const DWORD expandedChars =
+        ExpandEnvironmentStringsW(rawOutputPath, settings->outputFolder, kOutputFolderChars);
+    // An expansion that does not fit is not used.
+    if (expandedChars == 0 || expandedChars > kOutputFolderChars) settings->outputFolder[0] = L'\0';
+  }
+
+  wsprintfW(settings->spoolFileName, L"%05.5d.SPL", settings->jobId);
+
+  CopyTruncated(settings->wchDestinationLinkPath, kPathChars, settings->outputFolder);
+  AppendTruncated(settings->wchDestinationLinkPath, kPathChars, L"\\Temp");
+  AppendTruncated(settings->wchDestinationLinkPath, kPathChars, settings->spoolFileName);
+
+  if (settings->spoolDirectory[0]) {
+    CopyTruncated(settings->wchSourceLinkPath, kPathChars, settings->spoolDirectory);
+    AppendTruncated(settings->wchSourceLinkPath, kPathChars, L"\\");
+    AppendTruncated(settings->wchSourceLinkPath, kPathChars, settings->spoolFileName);
+  }
+
+  Trace(L"wchDestinationLinkPath", settings->wchDestinationLinkPath);
+  Trace(L"wchSourceLinkPath", settings->wchSourceLinkPath);
+
+  const size_t folderChars = std::wcslen(settings->outputFolder);
+  if (folderChars > 0 && settings->outputFolder[folderChars - 1] != L'\\') {
+    // A folder with no room left for its backslash cannot take a file name either.
+    if (folderChars + 1 < kOutputFolderChars) {
+      AppendTruncated(settings->outputFolder, kOutputFolderChars, L"\\");
+    } else {
+      settings->outputFolder[0] = L'\0';
+    }
+  }
+}
+
+DWORD ReadInterpretTitle() {
+  DWORD interpretTitle = 1;
+  RegistryKey spooler(kSpoolerSettingsKey, KEY_QUERY_VALUE);
+  if (spooler.get()) {
+    DWORD value = 0;
+    DWORD sizeBytes = sizeof(value);
+    if (RegQueryValueExW(spooler.get(), L"InterpretTitle", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(&value), &sizeBytes) == ERROR_SUCCESS &&
+        sizeBytes == sizeof(value)) {
+      interpretTitle = value;
+    }
+  }
+  return interpretTitle;
+}
+
+const WCHAR* MissingCaptureSetting(const CaptureSettings& settings) {
+  if (!settings.jobNameParsed) return L"job number (document name has no \", Job N\")";
+  if (!settings.printerName[0]) return L"printer name";
+  if (!settings.portName[0]) return L"Port";
+  const WCHAR* folder = settings.outputFolder;
+  if (!folder[0]) return L"OutputPath";
+  // Absolute: "X:\..." or a UNC "\\server\share\...". A drive root is refused
+  // as well, since an unset path would land there.
+  const bool drivePath = ((folder[0] >= L'A' && folder[0] <= L'Z') ||
+                          (folder[0] >= L'a' && folder[0] <= L'z')) &&
+                         folder[1] == L':' && folder[2] == L'\\';
+  const bool uncPath = folder[0] == L'\\' && folder[1] == L'\\' && folder[2] && folder[2] != L'\\';
+  if (!drivePath && !uncPath) return L"OutputPath (not an absolute folder)";
+  if (drivePath && folder[3] == L'\0') return L"OutputPath (a drive root)";
+  return nullptr;
+}
