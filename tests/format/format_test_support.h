@@ -64,10 +64,12 @@ class TraceCapture {
       return EXCEPTION_CONTINUE_EXECUTION;
     }
     if (record->ExceptionCode == 0x40010006 /* DBG_PRINTEXCEPTION_C */) {
+      // The ANSI form of a wide trace: back through the same code page.
       const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
-      std::wstring value;
-      for (ULONG_PTR i = 0; i + 1 < lengthChars; ++i) {
-        value.push_back(static_cast<WCHAR>(static_cast<unsigned char>(text[i])));
+      const int countBytes = lengthChars > 0 ? static_cast<int>(lengthChars - 1) : 0;
+      std::wstring value(countBytes, L'\0');
+      if (countBytes > 0) {
+        value.resize(MultiByteToWideChar(CP_ACP, 0, text, countBytes, &value[0], countBytes));
       }
       capture->Add(value);
       return EXCEPTION_CONTINUE_EXECUTION;

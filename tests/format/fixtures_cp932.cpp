@@ -1,0 +1,83 @@
+// Under the Japanese ANSI code page 932 the ANSI paths read Shift-JIS: the
+// whole-line and octal paths give Japanese text, the plain byte-by-byte copy
+// cannot (each lead byte converts on its own).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/format/format_test_support.h"
+
+namespace {
+
+using format_test::Check;
+using format_test::CheckResult;
+using format_test::ReadFixture;
+using format_test::TraceCapture;
+
+const std::wstring kNihongo = L"\u65e5\u672c\u8a9e";
+
+TEST(CodePage932, RunsUnderTheJapaneseAnsiCodePage) {
+  ASSERT_EQ(GetACP(), 932u);
+}
+
+TEST(CodePage932, Fixtures) {
+  const struct {
+    const char* file;
+    BOOL known;
+    std::wstring title;
+  } cases[] = {
+      {"macos_japanese.ps", TRUE, L"(" + kNihongo + L".pdf)"},
+      // Latin-1 escapes read as Shift-JIS: 0xFC takes in the "f" behind it.
+      {"msoffice_german.ps", TRUE, L"Microsoft Word - Pr\u30fbbericht \uff9cbersicht.docx"},
+      {"xp_word_hex.ps", TRUE, L"Microsoft Word - Antr\u81e0e.doc"},
+      // UTF-16 and UTF-8 titles do not depend on the code page.
+      {"acrobat9_mac_hex_utf16.ps", TRUE, L"Caf\u00e9 \u65e5\u672c"},
+      {"mac_utf8_octal.ps", TRUE, L"Gr\u00fc\u00dfe an \u00e9quipe"},
+      {"plain_title_lf.ps", FALSE, L" Report Q3"},
+  };
+  for (const auto& c : cases) {
+    const std::string block = ReadFixture(c.file);
+    ASSERT_FALSE(block.empty()) << c.file;
+    const CheckResult result = Check(block);
+    EXPECT_EQ(result.format, JobFormat::PostScript) << c.file;
+    EXPECT_EQ(result.known, c.known) << c.file;
+    EXPECT_EQ(result.title, c.title) << c.file;
+  }
+}
+
+TEST(CodePage932, ShiftJisTitlesThroughEachPath) {
+  const std::string sjis = "\x93\xfa\x96\x7b\x8c\xea";
+  const struct {
+    const char* name;
+    std::string block;
+    BOOL known;
+    std::wstring title;
+  } cases[] = {
+      {"office octal",
+       "%!PS\n%%Creator: PScript5.dll\n%%Title: Microsoft Word - "
+       "\\223\\372\\226\\173\\214\\352.docx\n",
+       TRUE, L"Microsoft Word - " + kNihongo + L".docx"},
+      {"xp + word", "%!PS\n%%Title: <93FA967B8CEA>\n", TRUE, kNihongo},
+      {"japanese line", "%!PS\n%ADO_DSC_Encoding: MacOS Japanese\n%%Title: " + sjis + "\r\n", TRUE,
+       kNihongo},
+      // Byte by byte, a lead byte alone becomes the default character.
+      {"plain", "%!PS\n%%Title: " + sjis + "\n", FALSE, L" \u30fb\u30fb\u30fb{\u30fb\u30fb"},
+      {"plain cut lead byte", "%!PS\n%%Title: A\x81", FALSE, L" A\u30fb"},
+  };
+  for (const auto& c : cases) {
+    const CheckResult result = Check(c.block);
+    EXPECT_EQ(result.known, c.known) << c.name;
+    EXPECT_EQ(result.title, c.title) << c.name;
+  }
+}
+
+TEST(CodePage932, TitleTraceShowsTheCopiedTitle) {
+  TraceCapture traces;
+  Check("%!PS\n%%Title: \x93\xfa\n");
+  const std::vector<std::wstring> texts = traces.Texts();
+  ASSERT_EQ(texts.size(), 4u);
+  EXPECT_EQ(texts[1], L"%!PS\n%%Title: \u65e5\n");  // the block's start, converted whole
+  EXPECT_EQ(texts[3], L" \u30fb\u30fb");
+}
+
+}  // namespace

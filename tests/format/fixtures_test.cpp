@@ -1,0 +1,89 @@
+// Job headers as real producers write them, read under code page 1252.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/format/format_test_support.h"
+
+namespace {
+
+using format_test::Check;
+using format_test::CheckResult;
+using format_test::ReadFixture;
+
+struct FixtureCase {
+  const char* file;
+  JobFormat format;
+  BOOL known;
+  std::wstring title;
+};
+
+const FixtureCase kCases[] = {
+    {"acrobat9_mac_hex_utf16.ps", JobFormat::PostScript, TRUE, L"Caf\u00e9 \u65e5\u672c"},
+    {"acrobat8_macos_roman.ps", JobFormat::PostScript, TRUE, L"(Quarterly Report.pdf)"},
+    // Shift-JIS bytes read in code page 1252.
+    {"macos_japanese.ps", JobFormat::PostScript, TRUE, L"(\u201c\u00fa\u2013{\u0152\u00ea.pdf)"},
+    {"mac_utf8_octal.ps", JobFormat::PostScript, TRUE, L"Gr\u00fc\u00dfe an \u00e9quipe"},
+    {"msoffice_german.ps", JobFormat::PostScript, TRUE,
+     L"Microsoft Word - Pr\u00fcfbericht \u00dcbersicht.docx"},
+    {"msoffice_french.ps", JobFormat::PostScript, TRUE,
+     L"Microsoft PowerPoint - Pr\u00e9sentation \u00e0 l\u2019\u00e9quipe.pptx"},
+    {"xp_word_hex.ps", JobFormat::PostScript, TRUE, L"Microsoft Word - Antr\u00e4ge.doc"},
+    {"plain_title_crlf.ps", JobFormat::PostScript, FALSE, L" Report Q3"},
+    {"plain_title_lf.ps", JobFormat::PostScript, FALSE, L" Report Q3"},
+    {"embedded_eps.ps", JobFormat::PostScript, FALSE, L""},
+    {"document.pdf", JobFormat::Pdf, FALSE, L""},
+    {"mailing.vps", JobFormat::Vps, FALSE, L" Mailing Spring 2024"},
+    {"xpif_ticket.xpf", JobFormat::Xpif, FALSE, L" (Invoice 42)"},
+    {"ppml_job.ppml", JobFormat::Ppml, FALSE, L""},
+    {"no_title.ps", JobFormat::PostScript, FALSE, L""},
+};
+
+TEST(ProducerFixtures, FormatKnownFlagAndTitle) {
+  for (const FixtureCase& c : kCases) {
+    const std::string block = ReadFixture(c.file);
+    ASSERT_FALSE(block.empty()) << c.file;
+    const CheckResult result = Check(block);
+    EXPECT_EQ(result.format, c.format) << c.file;
+    EXPECT_EQ(result.known, c.known) << c.file;
+    EXPECT_EQ(result.title, c.title) << c.file;
+  }
+}
+
+// The capture reads in chunks: a header cut anywhere gives a terminated
+// title that is a prefix of some decoding, never a fault or garbage beyond.
+TEST(ProducerFixtures, EveryTruncationStaysTerminated) {
+  for (const FixtureCase& c : kCases) {
+    const std::string block = ReadFixture(c.file);
+    for (size_t length = 0; length <= block.size(); ++length) {
+      const CheckResult result = Check(block.substr(0, length));
+      ASSERT_LT(result.title.size(), 270u) << c.file << " " << length;
+    }
+  }
+}
+
+TEST(ProducerFixtures, ConcurrentJobsGiveTheSameResults) {
+  std::vector<std::string> blocks;
+  for (const FixtureCase& c : kCases) blocks.push_back(ReadFixture(c.file));
+  std::vector<int> mismatches(4, 0);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < mismatches.size(); ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 50; ++round) {
+        for (size_t i = 0; i < blocks.size(); ++i) {
+          const CheckResult result = Check(blocks[i]);
+          if (result.format != kCases[i].format || result.known != kCases[i].known ||
+              result.title != kCases[i].title) {
+            ++mismatches[t];
+          }
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int count : mismatches) EXPECT_EQ(count, 0);
+}
+
+}  // namespace
