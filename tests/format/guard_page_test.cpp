@@ -2,6 +2,8 @@
 // an inaccessible page: a read past a block's end faults the program.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -57,15 +59,15 @@ void RunEveryEntryPoint(const BYTE* data, DWORD lengthBytes) {
   JobFormat format = JobFormat::None;
   BOOL known = FALSE;
   CheckSignatures(data, lengthBytes, title, sizeof(title), &format, &known);
-  ASSERT_LT(wcslen(title), 270u);
+  ASSERT_LT(std::wcslen(title), 270u);
 
   static const char* const patterns[] = {"%%Title:", "<XPIF", "\n", "PScript5.dll"};
   for (const char* pattern : patterns) {
     FindSubstringA(data, lengthBytes, pattern);
     ContainsSubstringA(data, lengthBytes, pattern);
   }
-  WCHAR known_title[270] = {};
-  IsKnownFormat(data, lengthBytes, known_title);
+  WCHAR knownTitle[270] = {};
+  IsKnownFormat(data, lengthBytes, knownTitle);
   IsAcrobat8(data, lengthBytes);
   IsMacOS(data, lengthBytes);
   IsMacOSJapanese(data, lengthBytes);

@@ -2,6 +2,8 @@
 // buffer's bounds.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "tests/format/format_test_support.h"
@@ -162,7 +164,7 @@ TEST(CheckSignatures, SmallTitleBuffersStayBoundedAndTerminated) {
       bool terminated = false;
       for (DWORD i = 0; i < units && !terminated; ++i) {
         WCHAR unit;
-        memcpy(&unit, reinterpret_cast<BYTE*>(title) + i * 2, 2);
+        std::memcpy(&unit, reinterpret_cast<BYTE*>(title) + i * 2, 2);
         terminated = unit == 0;
       }
       EXPECT_TRUE(terminated) << sizeBytes;
