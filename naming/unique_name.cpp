@@ -140,8 +140,10 @@ BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, co
   if (!dataPath || !ticketPath || pathCapacityChars == 0) return FALSE;
   dataPath[0] = L'\0';
   ticketPath[0] = L'\0';
+  // Without a folder the name would land in whatever the current folder is.
+  if (!outputFolder) return FALSE;
 
-  const WCHAR* folder = outputFolder ? outputFolder : L"";
+  const WCHAR* folder = outputFolder;
   const size_t folderChars = wcslen(folder);
   WCHAR base[kComponentCapacityChars];
   CopySafeComponent(baseName, base, kMaxPathChars + 1);

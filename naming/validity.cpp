@@ -157,9 +157,13 @@ void ApplyValidityRules(const WCHAR* name, WCHAR* validName, DWORD validNameSize
   textChars -= prefixChars;
 
   // Only the end of a long name survives the length limit, so a text that
-  // does not fit the working copy keeps its end (trailing space would be
-  // trimmed anyway and must not push the name out).
-  while (textChars > 0 && IsSpace(text[textChars - 1])) --textChars;
+  // does not fit the working copy keeps its end; trailing white space, which
+  // would be trimmed anyway, must not push the name out.
+  if (textChars > kNameWorkCapacityChars - 1) {
+    size_t trimmedChars = textChars;
+    while (trimmedChars > 0 && IsSpace(text[trimmedChars - 1])) --trimmedChars;
+    textChars = trimmedChars > 0 ? trimmedChars : 1;
+  }
   if (textChars > kNameWorkCapacityChars - 1) {
     text += textChars - (kNameWorkCapacityChars - 1);
     textChars = kNameWorkCapacityChars - 1;
