@@ -170,6 +170,18 @@ CharClass ClassOf(WCHAR c) {
   return CharClass::Foreign;
 }
 
+// A kanji of JIS level 1 (rows 16 to 47), the ones ordinary text is made of.
+// Accented Latin letters read as Shift_JIS or EUC-JP land in level 2.
+bool IsCommonKanji(WCHAR c) {
+  char encoded[4] = {};
+  BOOL usedDefault = FALSE;
+  int encodedBytes = WideCharToMultiByte(kCodePageEucJp, 0, &c, 1, encoded, sizeof(encoded),
+                                         nullptr, &usedDefault);
+  if (encodedBytes != 2 || usedDefault) return false;
+  int row = static_cast<BYTE>(encoded[0]) - 0xA0;
+  return row >= 16 && row <= 47;
+}
+
 bool IsAsciiLetter(WCHAR c) {
   return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
 }
@@ -185,6 +197,9 @@ int JapaneseScore(const std::wstring& text) {
   int score = 0;
   size_t japaneseChars = 0;
   size_t letterChars = 0;  // kana and kanji
+  size_t kanaChars = 0;
+  size_t commonKanjiChars = 0;
+  size_t rareKanjiChars = 0;
   const size_t length = text.size();
   size_t i = 0;
   while (i < length) {
@@ -195,12 +210,20 @@ int JapaneseScore(const std::wstring& text) {
     size_t runStart = i;
     size_t halfwidthChars = 0;
     bool onlyKana = true;
+    bool onlyRare = true;  // rare kanji and half-width katakana only
     while (i < length && ClassOf(text[i]) != CharClass::Ascii) {
       CharClass kind = ClassOf(text[i]);
       if (kind == CharClass::Foreign) return -1;
       if (kind == CharClass::HalfwidthKana) ++halfwidthChars;
       if (kind != CharClass::Kana) onlyKana = false;
       if (kind == CharClass::Kana || kind == CharClass::Kanji) ++letterChars;
+      if (kind == CharClass::Kana) ++kanaChars;
+      bool rare = kind == CharClass::HalfwidthKana;
+      if (kind == CharClass::Kanji) {
+        rare = !IsCommonKanji(text[i]);
+        ++(rare ? rareKanjiChars : commonKanjiChars);
+      }
+      if (!rare) onlyRare = false;
       score += kind == CharClass::Kana ? 3 : kind == CharClass::Kanji ? 2 : 1;
       ++i;
     }
@@ -216,8 +239,12 @@ int JapaneseScore(const std::wstring& text) {
     }
     // A lone non-kana character inside a Latin word is an accented letter.
     if (runChars == 1 && !onlyKana && letterBefore && letterAfter) return -1;
+    // So is a run of rare kanji touching a Latin word.
+    if (onlyRare && (letterBefore || letterAfter)) return -1;
   }
   if (japaneseChars < 2 || letterChars == 0) return -1;
+  // Text with no kana that is mostly rare kanji is Latin text misread.
+  if (kanaChars == 0 && rareKanjiChars > commonKanjiChars) return -1;
   return score;
 }
 

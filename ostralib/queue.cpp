@@ -36,13 +36,17 @@ BlockHeader* HeaderOfBlock(void* block) {
 }
 
 HANDLE ConnectToQueue(const WCHAR* path) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  // No listener: fail at once. Every instance busy: keep trying for a
+  // bounded time while the listener frees one.
+  const ULONGLONG deadline = GetTickCount64() + ostralib::kConnectTimeoutMs;
+  for (;;) {
     HANDLE pipe =
         CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) return pipe;
-    // No listener: fail at once. Every instance busy: wait briefly, once.
-    if (GetLastError() != ERROR_PIPE_BUSY || attempt > 0) break;
-    if (!WaitNamedPipeW(path, ostralib::kConnectTimeoutMs)) break;
+    if (GetLastError() != ERROR_PIPE_BUSY) break;
+    ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    if (!WaitNamedPipeW(path, static_cast<DWORD>(deadline - now))) Sleep(1);
   }
   return INVALID_HANDLE_VALUE;
 }

@@ -44,6 +44,29 @@ inline bool MakeQueuePipePath(const WCHAR* queueName, WCHAR* path, DWORD capacit
   return true;
 }
 
+// Claims a queue for one listener; zero when another listener holds it.
+// The platform does not reliably refuse a second first pipe instance, so a
+// named mutex, released when its holder ends, marks the owner.
+inline HANDLE ClaimQueue(const WCHAR* queueName) {
+  WCHAR path[16 + kMaxQueueNameChars];
+  if (!MakeQueuePipePath(queueName, path, sizeof(path) / sizeof(WCHAR))) return nullptr;
+  WCHAR mutexName[32 + kMaxQueueNameChars] = L"Local\\OstralibQueueOwner-";
+  size_t used = 0;
+  while (mutexName[used]) ++used;
+  for (size_t i = 0; queueName[i] && used + 1 < sizeof(mutexName) / sizeof(WCHAR); ++i) {
+    mutexName[used++] = queueName[i];
+  }
+  mutexName[used] = 0;
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, mutexName);
+  if (!mutex) return nullptr;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return nullptr;
+  }
+  return mutex;
+}
+
 // One server instance of the queue's pipe. The first instance must be new:
 // two listeners never share a queue.
 inline HANDLE CreateQueueServerInstance(const WCHAR* queueName, bool firstInstance) {

@@ -4,6 +4,9 @@
 // after --count messages).
 //
 //   halvek-listen [--count N] [--queue NAME]
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +18,7 @@
 
 namespace {
 
-constexpr int kInstances = 4;
+constexpr int kInstances = 8;
 
 struct ListenState {
   CRITICAL_SECTION outputLock;
@@ -160,6 +163,8 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
+  // One JSON object per line, ended by "\n" alone.
+  _setmode(_fileno(stdout), _O_BINARY);
   ListenState state;
   InitializeCriticalSection(&state.outputLock);
   state.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -167,6 +172,11 @@ int main(int argc, char** argv) {
   g_stopEvent = state.stopEvent;
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
+  HANDLE owner = ostralib::ClaimQueue(queueName);
+  if (!owner) {
+    std::fprintf(stderr, "halvek-listen: the queue already has a listener\n");
+    return 1;
+  }
   InstanceArgs args[kInstances];
   HANDLE threads[kInstances];
   int started = 0;
@@ -200,5 +210,6 @@ int main(int argc, char** argv) {
     CloseHandle(threads[i]);
     CloseHandle(args[i].pipe);
   }
+  CloseHandle(owner);
   return exitCode;
 }
