@@ -12,6 +12,13 @@ constexpr DWORD kReadBufferBytes = 32768;
 // its leading white space. Piece 1 is emptied first in every case.
 BOOL TrySplitBuffer(BYTE** pieceStarts, DWORD* pieceLengthsBytes);
 
+// Creates the data file at outputPath and never opens a file that exists: a
+// name taken after it was probed is probed again, rewriting both paths with
+// the next free name. INVALID_HANDLE_VALUE with the last error on failure.
+HANDLE CreateOutputDataFile(LONG jobId, const WCHAR* outputFolder, const WCHAR* validName,
+                            const WCHAR* extension, WCHAR* outputPath, WCHAR* ticketPath,
+                            DWORD pathCapacityChars);
+
 // The output file writes, kept apart so that a test can stand in for a full
 // disk. Both return FALSE with the Win32 error as the last error.
 BOOL WriteOutputBytes(HANDLE file, const BYTE* data, DWORD sizeBytes);

@@ -10,4 +10,6 @@ BOOL WriteOutputBytes(HANDLE file, const BYTE* data, DWORD sizeBytes) {
   return TRUE;
 }
 
-BOOL FlushOutput(HANDLE file) { return FlushFileBuffers(file); }
+BOOL FlushOutput(HANDLE file) {
+  return FlushFileBuffers(file);
+}

@@ -20,7 +20,8 @@ constexpr int kCreateAttempts = 32;
 
 const WCHAR kJobTicketLinkDocument[] = L"Job Ticket Link";
 const WCHAR kFallbackBaseName[] = L"spoold_file";
-const WCHAR* const kExtensionVocabulary[] = {L"PDF", L"PS", L"VPS", L"DBF", L"PPML", L"PPM", L"XPF"};
+const WCHAR* const kExtensionVocabulary[] = {L"PDF",  L"PS",  L"VPS", L"DBF",
+                                             L"PPML", L"PPM", L"XPF"};
 
 // The spooler calls the capture while impersonating its client; the capture
 // works in the spooler's own context and gives the thread its token back on
@@ -200,23 +201,9 @@ BOOL FailAndDeleteJob(CaptureJob& job) {
   return FALSE;
 }
 
-// Creates the data file without ever opening a file that exists: a name that
-// was taken after it was probed is probed again for the next free number.
 HANDLE CreateDataFile(CaptureJob& job) {
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    HANDLE file = CreateFileW(job.outputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return file;
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
-    if (!FindUniqueNameForOutputFile(job.settings.jobId, job.settings.outputFolder, job.validName,
-                                     job.chosenExtension, job.outputPath, job.ticketPath,
-                                     kNameChars)) {
-      return INVALID_HANDLE_VALUE;
-    }
-  }
-  SetLastError(ERROR_FILE_EXISTS);
-  return INVALID_HANDLE_VALUE;
+  return CreateOutputDataFile(job.settings.jobId, job.settings.outputFolder, job.validName,
+                              job.chosenExtension, job.outputPath, job.ticketPath, kNameChars);
 }
 
 void MoveTicket(CaptureJob& job) {
@@ -233,8 +220,8 @@ PieceResult BeginTicket(CaptureJob& job, int piece) {
   if (!GetTempFileNameW(job.settings.outputFolder, L"XPF_JT_TMP_", 0, job.tempTicketPath)) {
     return PieceResult::DeleteJob;
   }
-  job.output = CreateFileW(job.tempTicketPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  job.output = CreateFileW(job.tempTicketPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   job.fileOpened = true;
   job.ticketCaptured = true;
   // Only piece 0 is ever split; a ticket never begins in piece 1.
@@ -508,6 +495,24 @@ BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
 }
 
 }  // namespace
+
+HANDLE CreateOutputDataFile(LONG jobId, const WCHAR* outputFolder, const WCHAR* validName,
+                            const WCHAR* extension, WCHAR* outputPath, WCHAR* ticketPath,
+                            DWORD pathCapacityChars) {
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    HANDLE file = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
+    if (!FindUniqueNameForOutputFile(jobId, outputFolder, validName, extension, outputPath,
+                                     ticketPath, pathCapacityChars)) {
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return INVALID_HANDLE_VALUE;
+}
 
 BOOL PrintRawJob(PrintProcessorContext* context, const WCHAR* documentName) {
   SpoolerSecurityContext securityContext;

@@ -163,9 +163,9 @@ const WCHAR* MissingCaptureSetting(const CaptureSettings& settings) {
   if (!folder[0]) return L"OutputPath";
   // Absolute: "X:\..." or a UNC "\\server\share\...". A drive root is refused
   // as well, since an unset path would land there.
-  const bool drivePath = ((folder[0] >= L'A' && folder[0] <= L'Z') ||
-                          (folder[0] >= L'a' && folder[0] <= L'z')) &&
-                         folder[1] == L':' && folder[2] == L'\\';
+  const bool drivePath =
+      ((folder[0] >= L'A' && folder[0] <= L'Z') || (folder[0] >= L'a' && folder[0] <= L'z')) &&
+      folder[1] == L':' && folder[2] == L'\\';
   const bool uncPath = folder[0] == L'\\' && folder[1] == L'\\' && folder[2] && folder[2] != L'\\';
   if (!drivePath && !uncPath) return L"OutputPath (not an absolute folder)";
   if (drivePath && folder[3] == L'\0') return L"OutputPath (a drive root)";

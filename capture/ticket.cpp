@@ -37,7 +37,9 @@ BOOL TrySplitBuffer(BYTE** pieceStarts, DWORD* pieceLengthsBytes) {
   return FALSE;
 }
 
-ULONGLONG ProgressStep(ULONGLONG totalReadBytes) { return totalReadBytes >> 19; }
+ULONGLONG ProgressStep(ULONGLONG totalReadBytes) {
+  return totalReadBytes >> 19;
+}
 
 DWORD ProgressBytesField(ULONGLONG totalReadBytes) {
   return totalReadBytes > MAXDWORD ? MAXDWORD : static_cast<DWORD>(totalReadBytes);

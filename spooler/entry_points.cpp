@@ -63,7 +63,8 @@ BOOL WINAPI EnumPrintProcessorDatatypesW(LPWSTR /*serverName*/, LPWSTR /*printPr
   *entriesReturned = 0;
   DWORD needed = 0;
   for (const WCHAR* const* name = Datatypes; *name; ++name) {
-    needed += sizeof(DATATYPES_INFO_1W) + static_cast<DWORD>((std::wcslen(*name) + 1) * sizeof(WCHAR));
+    needed +=
+        sizeof(DATATYPES_INFO_1W) + static_cast<DWORD>((std::wcslen(*name) + 1) * sizeof(WCHAR));
   }
   *neededBytes = needed;
   if (needed > bufferBytes || !datatypes) {

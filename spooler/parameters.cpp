@@ -11,7 +11,9 @@ namespace {
 
 enum class ScanState { Between, InKey, KeyThenBlank, AfterEquals, InValue, ValueThenBlank };
 
-bool IsBlank(WCHAR ch) { return ch == L' ' || ch == L'\t'; }
+bool IsBlank(WCHAR ch) {
+  return ch == L' ' || ch == L'\t';
+}
 
 // Accepts the value [valueStart, semicolon) for the requested type. True when
 // the lookup is done (the result code is in *result).
@@ -45,8 +47,8 @@ bool AcceptValue(const WCHAR* valueStart, const WCHAR* semicolon, KeyValueType t
 
 }  // namespace
 
-USHORT GetKeyValue(const WCHAR* parameters, const WCHAR* key, KeyValueType type,
-                   USHORT* sizeBytes, void* value) {
+USHORT GetKeyValue(const WCHAR* parameters, const WCHAR* key, KeyValueType type, USHORT* sizeBytes,
+                   void* value) {
   if (!parameters || !key || !sizeBytes || !value) {
     if (sizeBytes) *sizeBytes = 0;
     return ERROR_INVALID_PARAMETER;

@@ -13,8 +13,8 @@ extern const WCHAR pCopiesKey[];
 //         value's text is copied terminated and *sizeBytes becomes its length
 //         in characters.
 // Returns 0, ERROR_INVALID_PARAMETER, ERROR_INSUFFICIENT_BUFFER or ERROR_NO_DATA.
-USHORT GetKeyValue(const WCHAR* parameters, const WCHAR* key, KeyValueType type,
-                   USHORT* sizeBytes, void* value);
+USHORT GetKeyValue(const WCHAR* parameters, const WCHAR* key, KeyValueType type, USHORT* sizeBytes,
+                   void* value);
 
 // PRINTER_INFO at `level` in a block the caller frees with GlobalFree, or null
 // with the Win32 error in *error.

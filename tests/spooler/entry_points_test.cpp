@@ -55,8 +55,8 @@ TEST(EnumDatatypes, TooSmallBufferReportsNeededBytes) {
     BYTE buffer[64];
     DWORD needed = 0, returned = 99;
     SetLastError(0);
-    EXPECT_FALSE(EnumPrintProcessorDatatypesW(nullptr, nullptr, 1, buffer, bufferBytes, &needed,
-                                              &returned));
+    EXPECT_FALSE(
+        EnumPrintProcessorDatatypesW(nullptr, nullptr, 1, buffer, bufferBytes, &needed, &returned));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(needed, kDatatypesBytes);
     EXPECT_EQ(returned, 0u);
@@ -87,8 +87,8 @@ TEST(EnumDatatypes, ExactBufferHoldsEntriesAndNamesFromTheEnd) {
 TEST(EnumDatatypes, LargerBufferKeepsNamesAtItsEnd) {
   alignas(8) BYTE buffer[200] = {};
   DWORD needed = 0, returned = 0;
-  ASSERT_TRUE(
-      EnumPrintProcessorDatatypesW(nullptr, nullptr, 1, buffer, sizeof(buffer), &needed, &returned));
+  ASSERT_TRUE(EnumPrintProcessorDatatypesW(nullptr, nullptr, 1, buffer, sizeof(buffer), &needed,
+                                           &returned));
   EXPECT_EQ(needed, kDatatypesBytes);
   ASSERT_EQ(returned, 2u);
   const DATATYPES_INFO_1W* entries = reinterpret_cast<const DATATYPES_INFO_1W*>(buffer);
@@ -101,8 +101,8 @@ TEST_F(EntryPointTest, DatatypeDecidesTheIndex) {
   struct Case {
     const WCHAR* datatype;
     DWORD index;
-  } cases[] = {{L"RAW", 0},  {L"raw", 0},        {L"TEXT", 1}, {L"Text", 1},
-               {L"EMF", 2},  {L"NT EMF 1.008", 2}, {L"RAW ", 2}, {L"RA", 2}};
+  } cases[] = {{L"RAW", 0}, {L"raw", 0},          {L"TEXT", 1}, {L"Text", 1},
+               {L"EMF", 2}, {L"NT EMF 1.008", 2}, {L"RAW ", 2}, {L"RA", 2}};
   for (const Case& c : cases) {
     OpenData data;
     data.datatype = c.datatype;

@@ -1,8 +1,8 @@
+#include "spooler/memory.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
-
-#include "spooler/memory.h"
 
 namespace {
 

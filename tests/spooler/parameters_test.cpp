@@ -1,8 +1,9 @@
+#include "spooler/parameters.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "spooler/parameters.h"
 #include "tests/support/spooler_double.h"
 
 namespace sd = spooler_double;
@@ -156,8 +157,8 @@ TEST(GetKeyValue, ShortNumberSizeGives122AndKeepsTheSize) {
 }
 
 TEST(GetKeyValue, NotFoundGives232AndClearsTheSize) {
-  const WCHAR* misses[] = {L"", L"COPIES=3", L"COPIES=3 ;", L"COPIES =3;", L"COPIES=x;",
-                           L"COPIE=3;", L";;;", L"COPIES=;"};
+  const WCHAR* misses[] = {L"",          L"COPIES=3", L"COPIES=3 ;", L"COPIES =3;",
+                           L"COPIES=x;", L"COPIE=3;", L";;;",        L"COPIES=;"};
   for (const WCHAR* parameters : misses) {
     DWORD value = 0;
     USHORT size = 4;

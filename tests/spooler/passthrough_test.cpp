@@ -92,10 +92,9 @@ TEST_F(PassThroughTest, CallsAreMadeInOrder) {
   std::vector<sd::SpoolerCall> order;
   for (const sd::CallRecord& record : sd::Calls()) order.push_back(record.call);
   using C = sd::SpoolerCall;
-  const std::vector<C> expected = {C::OpenPrinter,  C::StartDocPrinter, C::OpenPrinter,
-                                   C::ReadPrinter,  C::WritePrinter,    C::ReadPrinter,
-                                   C::WritePrinter, C::ReadPrinter,     C::ClosePrinter,
-                                   C::EndDocPrinter};
+  const std::vector<C> expected = {
+      C::OpenPrinter, C::StartDocPrinter, C::OpenPrinter, C::ReadPrinter,  C::WritePrinter,
+      C::ReadPrinter, C::WritePrinter,    C::ReadPrinter, C::ClosePrinter, C::EndDocPrinter};
   EXPECT_EQ(order, expected);
 }
 

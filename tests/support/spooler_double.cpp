@@ -16,7 +16,7 @@ struct Printer {
 
 struct Job {
   std::string bytes;
-  size_t readPos = 0;
+  size_t highestReadPos = 0;  // the furthest any handle has read
   DWORD maxChunkBytes = 0;
   unsigned chunksRead = 0;
 };
@@ -24,6 +24,7 @@ struct Job {
 struct Handle {
   std::wstring name;
   bool isJob = false;
+  size_t readPos = 0;     // every job handle reads the job from its start
   int openDocument = -1;  // index into documents
 };
 
@@ -92,14 +93,22 @@ Entered Enter(SpoolerCall call, HANDLE handle) {
 
 const char* CallName(SpoolerCall call) {
   switch (call) {
-    case SpoolerCall::OpenPrinter: return "OpenPrinterW";
-    case SpoolerCall::ClosePrinter: return "ClosePrinter";
-    case SpoolerCall::StartDocPrinter: return "StartDocPrinterW";
-    case SpoolerCall::EndDocPrinter: return "EndDocPrinter";
-    case SpoolerCall::ReadPrinter: return "ReadPrinter";
-    case SpoolerCall::WritePrinter: return "WritePrinter";
-    case SpoolerCall::SetJob: return "SetJobW";
-    case SpoolerCall::GetPrinter: return "GetPrinterW";
+    case SpoolerCall::OpenPrinter:
+      return "OpenPrinterW";
+    case SpoolerCall::ClosePrinter:
+      return "ClosePrinter";
+    case SpoolerCall::StartDocPrinter:
+      return "StartDocPrinterW";
+    case SpoolerCall::EndDocPrinter:
+      return "EndDocPrinter";
+    case SpoolerCall::ReadPrinter:
+      return "ReadPrinter";
+    case SpoolerCall::WritePrinter:
+      return "WritePrinter";
+    case SpoolerCall::SetJob:
+      return "SetJobW";
+    case SpoolerCall::GetPrinter:
+      return "GetPrinterW";
   }
   return "?";
 }
@@ -137,7 +146,7 @@ void AddJob(const std::wstring& documentName, const std::string& bytes, DWORD ma
   std::lock_guard<std::mutex> guard(state.lock);
   Job& job = state.jobs[documentName];
   job.bytes = bytes;
-  job.readPos = 0;
+  job.highestReadPos = 0;
   job.maxChunkBytes = maxChunkBytes;
   job.chunksRead = 0;
 }
@@ -146,7 +155,7 @@ size_t UnreadBytes(const std::wstring& documentName) {
   State& state = TheState();
   std::lock_guard<std::mutex> guard(state.lock);
   const Job& job = state.jobs.at(documentName);
-  return job.bytes.size() - job.readPos;
+  return job.bytes.size() - job.highestReadPos;
 }
 
 unsigned ChunksRead(const std::wstring& documentName) {
@@ -242,8 +251,9 @@ BOOL WINAPI ClosePrinter(HANDLE handle) {
   if (Enter(SpoolerCall::ClosePrinter, handle)) return FALSE;
   State& state = TheState();
   std::lock_guard<std::mutex> guard(state.lock);
-  auto found = std::find_if(state.handles.begin(), state.handles.end(),
-                            [handle](const std::unique_ptr<Handle>& h) { return h.get() == handle; });
+  auto found =
+      std::find_if(state.handles.begin(), state.handles.end(),
+                   [handle](const std::unique_ptr<Handle>& h) { return h.get() == handle; });
   if (found == state.handles.end()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -297,13 +307,14 @@ BOOL WINAPI ReadPrinter(HANDLE handle, LPVOID buffer, DWORD bufferBytes, LPDWORD
     return FALSE;
   }
   Job& job = state.jobs[known->name];
-  size_t count = std::min<size_t>(bufferBytes, job.bytes.size() - job.readPos);
+  size_t count = std::min<size_t>(bufferBytes, job.bytes.size() - known->readPos);
   if (job.maxChunkBytes) count = std::min<size_t>(count, job.maxChunkBytes);
   if (count) {
-    std::memcpy(buffer, job.bytes.data() + job.readPos, count);
+    std::memcpy(buffer, job.bytes.data() + known->readPos, count);
     ++job.chunksRead;
   }
-  job.readPos += count;
+  known->readPos += count;
+  job.highestReadPos = std::max(job.highestReadPos, known->readPos);
   *readBytes = static_cast<DWORD>(count);
   return TRUE;
 }

@@ -37,7 +37,7 @@ struct PrinterDocument {
   std::wstring outputFile;  // DOC_INFO_1 pOutputFile ("" when null)
   bool outputFileGiven = false;
   bool datatypeGiven = false;
-  std::string data;         // every byte written to it
+  std::string data;  // every byte written to it
   std::vector<DWORD> writeSizes;
   bool ended = false;
 };
@@ -64,9 +64,10 @@ void AddPrinter(const std::wstring& name, DWORD attributes = 0);
 void SetPrinterInfoNeededBytes(const std::wstring& name, DWORD neededBytes);
 
 // A job that OpenPrinterW opens by `documentName` ("Printer, Job 12").
-// ReadPrinter delivers at most `maxChunkBytes` per call (0: as asked).
+// ReadPrinter delivers at most `maxChunkBytes` per call (0: as asked); each
+// handle opened on the job reads it from its start.
 void AddJob(const std::wstring& documentName, const std::string& bytes, DWORD maxChunkBytes = 0);
-// Bytes of the job not yet read.
+// Bytes of the job that no handle has read yet.
 size_t UnreadBytes(const std::wstring& documentName);
 // How many ReadPrinter calls delivered data for the job.
 unsigned ChunksRead(const std::wstring& documentName);

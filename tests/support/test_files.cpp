@@ -1,0 +1,82 @@
+#include "tests/support/test_files.h"
+
+#include <algorithm>
+#include <atomic>
+
+TempFolder::TempFolder() {
+  static std::atomic<unsigned> counter{0};
+  WCHAR temp[MAX_PATH + 1];
+  const DWORD chars = GetTempPathW(MAX_PATH + 1, temp);
+  path = std::wstring(temp, chars) + L"hvk" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+         std::to_wstring(counter++) + L"\\";
+  RemoveTree(path);
+  CreateDirectoryW(path.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder() {
+  RemoveTree(path);
+}
+
+void RemoveTree(const std::wstring& folder) {
+  std::wstring base = folder;
+  if (!base.empty() && base.back() != L'\\') base += L'\\';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((base + L"*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = base + name;
+      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(base.c_str());
+}
+
+std::vector<std::wstring> ListFolder(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  std::wstring base = folder;
+  if (!base.empty() && base.back() != L'\\') base += L'\\';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((base + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD writtenBytes = 0;
+  const bool ok = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
+                                              &writtenBytes, nullptr) &&
+                                    writtenBytes == bytes.size());
+  CloseHandle(file);
+  return ok;
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string bytes;
+  char chunk[65536];
+  DWORD readBytes = 0;
+  while (ReadFile(file, chunk, sizeof(chunk), &readBytes, nullptr) && readBytes > 0) {
+    bytes.append(chunk, readBytes);
+  }
+  CloseHandle(file);
+  return bytes;
+}
