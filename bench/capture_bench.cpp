@@ -1,0 +1,106 @@
+// Capture throughput against a plain file copy of the same bytes, measured in
+// the same run: prints ratios, never absolute pass/fail figures.
+//   capture_bench [megabytes]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "capture/settings.h"
+#include "spooler/context.h"
+#include "tests/support/registry_guard.h"
+#include "tests/support/spooler_double.h"
+#include "tests/support/test_files.h"
+
+namespace sd = spooler_double;
+
+namespace {
+
+const WCHAR kPrinter[] = L"Halvek Bench";
+const WCHAR kPort[] = L"HBENCH";
+
+double Seconds(std::chrono::steady_clock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
+}
+
+// The baseline: the same bytes written to a new file in 32 KiB chunks.
+double PlainCopySeconds(const std::string& bytes, const std::wstring& path) {
+  const auto start = std::chrono::steady_clock::now();
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  for (size_t offset = 0; offset < bytes.size(); offset += 32768) {
+    const DWORD chunkBytes = static_cast<DWORD>(std::min<size_t>(32768, bytes.size() - offset));
+    DWORD writtenBytes = 0;
+    WriteFile(file, bytes.data() + offset, chunkBytes, &writtenBytes, nullptr);
+  }
+  FlushFileBuffers(file);
+  CloseHandle(file);
+  return Seconds(std::chrono::steady_clock::now() - start);
+}
+
+double CaptureSeconds(const std::string& bytes, LONG jobId) {
+  const std::wstring jobName = std::wstring(kPrinter) + L", Job " + std::to_wstring(jobId);
+  sd::AddJob(jobName, bytes);
+  std::wstring datatype = L"RAW";
+  PRINTPROCESSOROPENDATA data = {};
+  data.pDatatype = &datatype[0];
+  const auto start = std::chrono::steady_clock::now();
+  HANDLE handle = OpenPrintProcessor(const_cast<WCHAR*>(kPrinter), &data);
+  std::wstring name = jobName;
+  if (!handle || !PrintDocumentOnPrintProcessor(handle, &name[0])) {
+    std::fprintf(stderr, "capture failed: %lu\n", GetLastError());
+    std::exit(1);
+  }
+  ClosePrintProcessor(handle);
+  return Seconds(std::chrono::steady_clock::now() - start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 64;
+  const size_t sizeBytes = megabytes << 20;
+  std::string job = "%PDF-1.7\n%%Title:Benchmark\n";
+  job.resize(sizeBytes, 'x');
+  for (size_t i = 64; i < sizeBytes; i += 4093) job[i] = static_cast<char>(i);
+
+  ScopedRegistryValues printers(HKEY_LOCAL_MACHINE,
+                                L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers");
+  ScopedRegistryValues ports(HKEY_LOCAL_MACHINE,
+                             L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port");
+  TempFolder root;
+  const std::wstring output = root.path + L"out\\";
+  const std::wstring spool = root.path + L"spool";
+  CreateDirectoryW(output.c_str(), nullptr);
+  CreateDirectoryW(spool.c_str(), nullptr);
+  SetRegistryString(HKEY_LOCAL_MACHINE, kPrintersKey, L"DefaultSpoolDirectory", spool);
+  SetRegistryString(HKEY_LOCAL_MACHINE, (std::wstring(kPrintersKey) + kPrinter).c_str(), L"Port",
+                    kPort);
+  SetRegistryString(HKEY_LOCAL_MACHINE, (std::wstring(kHalvekPortsKey) + kPort).c_str(),
+                    L"OutputPath", output);
+  sd::Reset();
+  sd::AddPrinter(kPrinter);
+
+  const int rounds = 3;
+  double baseline = 1e9, copied = 1e9, linked = 1e9;
+  for (int round = 0; round < rounds; ++round) {
+    baseline = std::min(
+        baseline, PlainCopySeconds(job, root.path + L"plain" + std::to_wstring(round) + L".bin"));
+    copied = std::min(copied, CaptureSeconds(job, 100 + round));
+  }
+  // Hard-link mode: the spool file exists, so the job is linked, not copied.
+  for (int round = 0; round < rounds; ++round) {
+    const LONG jobId = 200 + round;
+    WCHAR spoolName[32];
+    wsprintfW(spoolName, L"\\%05d.SPL", jobId);
+    WriteNewFile(spool + spoolName, job);
+    linked = std::min(linked, CaptureSeconds(job, jobId));
+  }
+  std::printf("job size: %zu MiB, best of %d rounds\n", megabytes, rounds);
+  std::printf("plain file write (baseline): %.3f s, %.0f MiB/s\n", baseline, megabytes / baseline);
+  std::printf("capture by copy:             %.3f s, ratio to baseline %.2f\n", copied,
+              copied / baseline);
+  std::printf("capture by hard link:        %.3f s, ratio to baseline %.3f\n", linked,
+              linked / baseline);
+  return 0;
+}
