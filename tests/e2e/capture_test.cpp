@@ -1,0 +1,329 @@
+// Jobs captured through Wine's spooler: names, bytes, tickets, links, the
+// port's path document and the queue messages.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+const std::wstring kListenLog = L"C:\\e2e-jobs\\listen.txt";
+
+std::string Utf16Bytes(const std::wstring& text) {
+  std::string bytes;
+  for (wchar_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
+  }
+  return bytes;
+}
+
+std::string JsonPath(const std::wstring& path) {
+  std::string escaped;
+  for (char byte : Utf8(path)) {
+    if (byte == '\\' || byte == '"') escaped.push_back('\\');
+    escaped.push_back(byte);
+  }
+  return "\"path\":\"" + escaped + "\"";
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// The queue's listener as a separate process writing to a log file.
+struct Listener {
+  PROCESS_INFORMATION process = {};
+  bool started = false;
+
+  void Start(int messages) {
+    DeleteFileW(kListenLog.c_str());
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE log = CreateFileW(kListenLog.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(log, INVALID_HANDLE_VALUE);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = log;
+    startup.hStdError = log;
+    std::wstring line =
+        Quote(BinFolder() + L"\\halvek-listen.exe") + L" --count " + std::to_wstring(messages);
+    started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                             nullptr, &startup, &process) != FALSE;
+    CloseHandle(log);
+    ASSERT_TRUE(started) << GetLastError();
+    // Ready once it says so; a listener that died instead ends the wait.
+    std::string text;
+    while (!Contains(text, "listening on the queue")) {
+      ASSERT_EQ(WaitForSingleObject(process.hProcess, 50), static_cast<DWORD>(WAIT_TIMEOUT))
+          << "listener ended: " << text;
+      ReadBytes(kListenLog, &text);
+    }
+  }
+
+  // Waits for the listener to have heard its messages (it stops by itself
+  // after --count of them) and returns its JSON lines.
+  std::vector<std::string> Finish() {
+    if (!started) return {};
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    started = false;
+    std::string text;
+    ReadBytes(kListenLog, &text);
+    std::vector<std::string> messages;
+    for (const std::string& line : Lines(text)) {
+      if (!line.empty() && line[0] == '{') messages.push_back(line);
+    }
+    return messages;
+  }
+
+  ~Listener() {
+    if (started) {
+      TerminateProcess(process.hProcess, 1);
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    }
+  }
+};
+
+class Capture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(e2e::Setup(L"uninstall").exitCode, 0u);
+    e2e::Setup(L"set-prefix --clear");
+    e2e::Setup(L"set-interpret-title default");
+    InstallDefault();
+    EmptyFolder(SpoolFolder());
+  }
+
+  std::wstring Output(const std::wstring& name) {
+    return std::wstring(kOutputFolder) + L"\\" + name;
+  }
+
+  std::wstring Job(const std::wstring& name, const std::string& bytes) {
+    const std::wstring path = TempFolder() + L"\\" + name;
+    EXPECT_TRUE(WriteBytes(path, bytes));
+    return path;
+  }
+
+  std::string Sample(const std::wstring& name) {
+    std::string bytes;
+    EXPECT_TRUE(ReadBytes(ExamplesFolder() + L"\\" + name, &bytes)) << Utf8(name);
+    return bytes;
+  }
+
+  // Wine's file port overwrites the file from its start without truncating
+  // it, so every job starts with no port file.
+  RunResult PrintFile(const std::wstring& path, const std::wstring& options = L"",
+                      const std::map<std::wstring, std::wstring>& environment = {}) {
+    DeleteFileW(kPort);
+    RunResult result = Print(Quote(kPrinter) + L" " + Quote(path) + L" " + options, environment);
+    EXPECT_EQ(result.exitCode, 0u) << result.output;
+    return result;
+  }
+
+  void ExpectOutput(const std::wstring& name, const std::string& bytes) {
+    std::string captured;
+    ASSERT_TRUE(ReadBytes(Output(name), &captured))
+        << Utf8(name) << " missing; folder holds " << FolderText();
+    EXPECT_TRUE(captured == bytes)
+        << Utf8(name) << ": " << captured.size() << " bytes, expected " << bytes.size();
+  }
+
+  void ExpectPortPath(const std::wstring& name) {
+    std::string port;
+    ASSERT_TRUE(ReadBytes(kPort, &port));
+    EXPECT_EQ(port, Utf16Bytes(Output(name)));
+  }
+
+  std::string FolderText() {
+    std::string text;
+    for (const std::wstring& name : ListFolder(kOutputFolder)) text += "[" + Utf8(name) + "] ";
+    return text;
+  }
+};
+
+TEST_F(Capture, SamplesLandUnderTheirTitlesAndThePortGetsThePath) {
+  PrintFile(ExamplesFolder() + L"\\acrobat9-mac.ps");
+  ExpectOutput(L"Quarterly Report.PS", Sample(L"acrobat9-mac.ps"));
+  ExpectPortPath(L"Quarterly Report.PS");
+
+  PrintFile(ExamplesFolder() + L"\\invoice.pdf");
+  ExpectOutput(L"invoice.PDF", Sample(L"invoice.pdf"));
+  ExpectPortPath(L"invoice.PDF");
+
+  const std::string ticketJob = Sample(L"ticket-order.xpif");
+  const size_t tagEnd = ticketJob.find("</xpif>") + 7;
+  PrintFile(ExamplesFolder() + L"\\ticket-order.xpif");
+  ExpectOutput(L"ticket-order.XPF", ticketJob.substr(0, tagEnd));
+  ExpectOutput(L"ticket-order.PDF", ticketJob.substr(tagEnd + 1));  // the line break is dropped
+  ExpectPortPath(L"ticket-order.PDF");
+
+  // Code page 1252 has no Japanese: every character becomes "_", one stays.
+  PrintFile(ExamplesFolder() + L"\\japanese-title.ps");
+  ExpectOutput(L"_.PS", Sample(L"japanese-title.ps"));
+  EXPECT_EQ(ListFolder(kOutputFolder).size(), 5u) << FolderText();
+}
+
+// Run by its own ctest entry under ja_JP.UTF-8: a client's code page follows
+// the locale Wine started the test with, not the client's environment block.
+using Capture932 = Capture;
+
+TEST_F(Capture932, JapaneseTitleKeptInTheFileName) {
+  ASSERT_EQ(GetACP(), 932u);
+  PrintFile(ExamplesFolder() + L"\\japanese-title.ps");
+  ExpectOutput(L"\u65e5\u672c\u8a9e\u306e\u5831\u544a\u66f8.PS", Sample(L"japanese-title.ps"));
+}
+
+TEST_F(Capture, JobReachesTheCaptureUnderTheSpoolersDocumentName) {
+  const RunResult result =
+      PrintTraced(Quote(kPrinter) + L" " + Quote(ExamplesFolder() + L"\\invoice.pdf"));
+  const size_t label = result.output.find("OutputDebugStringA \"pPrinterName\"");
+  ASSERT_NE(label, std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("OutputDebugStringA \"Halvek Capture, Job 1\"", label),
+            std::string::npos)
+      << result.output;
+}
+
+TEST_F(Capture, SpoolFileIsLinkedNotCopiedAndReadAtMostTwoChunksDeep) {
+  std::string big = "%PDF-1.4\n";
+  while (big.size() < 3 * 512 * 1024)
+    big += "% filler line of a large job that is linked, not copied\n";
+  const std::wstring job = Job(L"linked.pdf", big);
+  Listener listener;
+  ASSERT_NO_FATAL_FAILURE(listener.Start(2));
+  const RunResult result = PrintTraced(Quote(kPrinter) + L" " + Quote(job));
+  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  const auto messages = listener.Finish();
+  EXPECT_TRUE(Contains(result.output, "\"Hard link is requested\"")) << result.output;
+  EXPECT_TRUE(Contains(result.output, "\"Hard linking! \"")) << result.output;
+  ExpectOutput(L"linked.PDF", big);
+  // Start and stop only: a linked job is not read far enough for progress.
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_TRUE(Contains(messages[0], "\"command\":\"START_SPOOLING\",\"job\":1")) << messages[0];
+  EXPECT_TRUE(Contains(messages[0], JsonPath(Output(L"linked.PDF")))) << messages[0];
+  EXPECT_TRUE(Contains(messages[1], "\"command\":\"STOP_SPOOLING\",\"job\":1")) << messages[1];
+}
+
+TEST_F(Capture, CopiedJobReportsProgressEvery512KiB) {
+  // A ticket rules out the link, so the data is copied chunk by chunk.
+  const std::string ticket = "<?xml version=\"1.0\"?>\n<xpif version=\"1.0\"></xpif>\n";
+  std::string data = "%PDF-1.4\n";
+  while (data.size() < 3 * 512 * 1024 + 1000) data += "% filler line of a large copied job\n";
+  const std::wstring job = Job(L"progress.pdf", ticket + data);
+  const DWORD totalBytes = static_cast<DWORD>(ticket.size() + data.size());
+  const DWORD steps = totalBytes >> 19;
+  Listener listener;
+  ASSERT_NO_FATAL_FAILURE(listener.Start(static_cast<int>(steps) + 2));
+  PrintFile(job);
+  const auto messages = listener.Finish();
+  ExpectOutput(L"progress.PDF", data);
+  ExpectOutput(L"progress.XPF", ticket.substr(0, ticket.size() - 1));
+  ASSERT_EQ(messages.size(), steps + 2);
+  EXPECT_TRUE(Contains(messages.front(), "START_SPOOLING")) << messages.front();
+  EXPECT_TRUE(Contains(messages.front(), JsonPath(Output(L"progress.PDF")))) << messages.front();
+  for (DWORD step = 1; step <= steps; ++step) {
+    const std::string& message = messages[step];
+    ASSERT_TRUE(Contains(message, "\"command\":\"PROGRESS_SPOOLING\",\"job\":1")) << message;
+    const size_t at = message.find("\"bytes\":");
+    ASSERT_NE(at, std::string::npos);
+    const unsigned long bytes = std::strtoul(message.c_str() + at + 8, nullptr, 10);
+    EXPECT_GE(bytes, step * 524288ul) << message;
+    EXPECT_LT(bytes, step * 524288ul + 32768ul) << message;
+  }
+  EXPECT_TRUE(Contains(messages.back(), "STOP_SPOOLING")) << messages.back();
+}
+
+TEST_F(Capture, TextJobIsCapturedLikeRaw) {
+  PrintFile(ExamplesFolder() + L"\\invoice.pdf", L"--datatype TEXT --document-name text-job.pdf");
+  ExpectOutput(L"text-job.PDF", Sample(L"invoice.pdf"));
+  ExpectPortPath(L"text-job.PDF");
+}
+
+TEST_F(Capture, EmptyJobLeavesNoFile) {
+  Listener listener;
+  ASSERT_NO_FATAL_FAILURE(listener.Start(1));
+  PrintFile(Job(L"empty.pdf", ""));
+  // A later job's start is the first message the listener hears.
+  PrintFile(ExamplesFolder() + L"\\invoice.pdf");
+  const auto messages = listener.Finish();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(Contains(messages[0], JsonPath(Output(L"invoice.PDF")))) << messages[0];
+  EXPECT_EQ(ListFolder(kOutputFolder), std::vector<std::wstring>{L"invoice.PDF"});
+}
+
+struct ProducerCase {
+  const char* producer;
+  const char* header;
+  const wchar_t* expectedName;
+};
+
+TEST_F(Capture, TitlesInEachProducersEncoding) {
+  const ProducerCase cases[] = {
+      {"Acrobat 9 on Mac OS",
+       "%%Creator: Adobe Acrobat 9.0\n%ADO_DSC_Encoding: MacOS Roman\n"
+       "%%Title: <FEFF0041006E006E00750061006C>\n",
+       L"Annual.PS"},
+      {"Acrobat 8",
+       "%%Copyright: Copyright(C)2000-2003 Adobe Systems, Inc. All Rights Reserved.\n"
+       "%ADO_DSC_Encoding: MacOS Roman\n%%Title: Caf\xe9 Plan\n",
+       L"Caf\u00e9 Plan.PS"},
+      {"Mac OS Japanese", "%ADO_DSC_Encoding: MacOS Japanese\n%%Title: Tokyo Notes\n",
+       L"Tokyo Notes.PS"},
+      {"hex bytes", "%%Creator: any\n%%Title: <4D656D6F>\n", L"Memo.PS"},
+      {"Windows PostScript driver",
+       "%%Creator: PScript5.dll Version 5.2.2\n%%Title: (Men\\374 f\\374r heute)\n",
+       L"Men\u00fc f\u00fcr heute.PS"},
+      {"Mac UTF-8", "%APL_DSC_Encoding: UTF8\n%%Title: (Cr\\303\\250me)\n", L"Cr\u00e8me.PS"},
+      {"plain", "%%Title: Plain Title\n", L"Plain Title.PS"},
+  };
+  for (const ProducerCase& producer : cases) {
+    SCOPED_TRACE(producer.producer);
+    const std::string bytes =
+        std::string("%!PS-Adobe-3.0\n") + producer.header + "%%EndComments\nshowpage\n";
+    PrintFile(Job(L"producer.ps", bytes));
+    ExpectOutput(producer.expectedName, bytes);
+  }
+}
+
+TEST_F(Capture, PrefixRulesAndInterpretTitleFromTheSetupTool) {
+  ASSERT_EQ(e2e::Setup(L"set-prefix draft \"Draft - \"").exitCode, 0u);
+  const std::string drafted = "%!PS-Adobe-3.0\n%%Title: DRAFT - Budget\n%%EndComments\n";
+  PrintFile(Job(L"drafted.ps", drafted));
+  ExpectOutput(L"Budget.PS", drafted);
+
+  ASSERT_EQ(e2e::Setup(L"set-interpret-title off").exitCode, 0u);
+  const std::string plain = "%!PS-Adobe-3.0\n%%Title: Ignored Title\n%%EndComments\n";
+  PrintFile(Job(L"plain.ps", plain), L"--document-name fallback.txt");
+  ExpectOutput(L"fallback.PS", plain);
+  // A producer-decoded title counts whatever the setting.
+  const std::string office =
+      "%!PS-Adobe-3.0\n%%Creator: PScript5.dll Version 5.2.2\n%%Title: (Minutes)\n%%EndComments\n";
+  PrintFile(Job(L"office.ps", office), L"--document-name fallback.txt");
+  ExpectOutput(L"Minutes.PS", office);
+}
+
+TEST_F(Capture, NameCollisionIsNumberedByTheJobId) {
+  const RunResult result = PrintFile(ExamplesFolder() + L"\\invoice.pdf", L"--repeat 3");
+  ExpectOutput(L"invoice.PDF", Sample(L"invoice.pdf"));
+  // Job 2 finds invoice.PDF taken and starts numbering at its own id.
+  ExpectOutput(L"invoice2.PDF", Sample(L"invoice.pdf"));
+  ExpectOutput(L"invoice3.PDF", Sample(L"invoice.pdf"));
+  EXPECT_EQ(ListFolder(kOutputFolder).size(), 3u) << FolderText();
+}
+
+}  // namespace
+}  // namespace e2e
