@@ -48,7 +48,7 @@ bool IsInAnsiCodePage(WCHAR c) {
   char scratch[10];
   BOOL usedDefault = FALSE;
   int writtenBytes = WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK | WC_DEFAULTCHAR, &c, 1, scratch,
-                                         sizeof scratch, "_", &usedDefault);
+                                         static_cast<int>(sizeof scratch), "_", &usedDefault);
   return writtenBytes > 0 && !usedDefault;
 }
 

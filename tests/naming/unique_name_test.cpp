@@ -1,7 +1,9 @@
 // Base/extension split, unique output paths in real folders, file checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cwctype>
 #include <set>
 #include <thread>
 
@@ -279,20 +281,37 @@ TEST(FindUniqueNameForOutputFile, NumberThatMakesADeviceIsSkipped) {
   EXPECT_EQ(FindPaths(0, out.path, L"lpt", L"PS").data, out.path + L"lpt10.PS");
 }
 
+// Checked on its own terms before anything is opened: opening a device could
+// wait for ever.
+bool LooksLikeDevice(const std::wstring& fileName) {
+  std::wstring stem = fileName.substr(0, fileName.find(L'.'));
+  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+  for (WCHAR& c : stem) c = static_cast<WCHAR>(towupper(c));
+  static const std::set<std::wstring> devices = {
+      L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM1", L"COM2", L"COM3", L"COM4",
+      L"COM5", L"COM6", L"COM7", L"COM8", L"COM9", L"LPT1", L"LPT2", L"LPT3",
+      L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8", L"LPT9"};
+  return devices.count(stem) > 0;
+}
+
 TEST(FindUniqueNameForOutputFile, DeviceTitlesLandInTheFolder) {
   const WCHAR* titles[] = {L"CON",        L"nul",     L"Com1",  L"LPT9",
                            L"AUX.report", L"prn.txt", L"con  ", L"NUL..."};
   TempFolder out;
-  std::set<std::wstring> paths;
   for (const WCHAR* title : titles) {
-    std::wstring path = CaptureInto(out.path, title, L"PS", 37, "bytes");
-    ASSERT_FALSE(path.empty()) << title;
-    std::wstring name = path.substr(out.path.size());
-    EXPECT_FALSE(IsReservedDeviceName(name.c_str(), static_cast<DWORD>(name.size()))) << name;
-    EXPECT_EQ(ReadWholeFile(path), "bytes") << name;
-    paths.insert(path);
+    WCHAR base[270], titleExtension[32], validName[270] = {};
+    ExtractBaseNameAndExtension(title, base, sizeof base, titleExtension, sizeof titleExtension);
+    ApplyValidityRules(base, validName, sizeof validName);
+    Paths paths = FindPaths(37, out.path, validName, L"PS");
+    ASSERT_TRUE(paths.found);
+    std::wstring name = paths.data.substr(out.path.size());
+    ASSERT_FALSE(LooksLikeDevice(name)) << name;
+    ASSERT_FALSE(LooksLikeDevice(paths.ticket.substr(out.path.size()))) << paths.ticket;
+    ASSERT_TRUE(WriteNewFile(paths.data, "bytes")) << name;
+    std::vector<std::wstring> listed = ListFolder(out.path);
+    EXPECT_NE(std::find(listed.begin(), listed.end(), name), listed.end()) << name;
+    EXPECT_EQ(ReadWholeFile(paths.data), "bytes") << name;
   }
-  EXPECT_EQ(paths.size(), 8u);
   EXPECT_EQ(ListFolder(out.path).size(), 8u);
 }
 
