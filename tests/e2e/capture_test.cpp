@@ -208,6 +208,8 @@ TEST_F(Capture, SpoolFileIsLinkedNotCopiedAndReadAtMostTwoChunksDeep) {
   const RunResult result = PrintTraced(Quote(kPrinter) + L" " + Quote(job));
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   const auto messages = listener.Finish();
+  // The spool file exists while the processor runs.
+  EXPECT_TRUE(Contains(result.output, "\"FileExists returns TRUE\"")) << result.output;
   EXPECT_TRUE(Contains(result.output, "\"Hard link is requested\"")) << result.output;
   EXPECT_TRUE(Contains(result.output, "\"Hard linking! \"")) << result.output;
   ExpectOutput(L"linked.PDF", big);

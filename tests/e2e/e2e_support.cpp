@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
 
 namespace e2e {
 

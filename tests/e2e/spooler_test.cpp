@@ -67,6 +67,20 @@ TEST_F(Spooler, OtherDatatypeIsRejectedBeforeThePrintProcessor) {
   EXPECT_TRUE(FileExists(SpoolFolder() + L"\\00001.SPL"));
 }
 
+TEST_F(Spooler, SpoolFileLeftByARejectedJobIsReplacedByTheNextJob) {
+  ASSERT_EQ(PrintJob(L"--datatype OTHER").exitCode, 1u);
+  ASSERT_TRUE(FileExists(SpoolFolder() + L"\\00001.SPL"));
+  // Same job number, same spool file name: Wine 8 overwrites it.
+  const RunResult next = Print(Quote(kPrinter) + L" " + Quote(job_) + L" --document-name next.pdf");
+  EXPECT_EQ(next.exitCode, 0u) << next.output;
+  const auto files = ListFolder(kOutputFolder);
+  ASSERT_EQ(files.size(), 1u);
+  std::string captured, sent;
+  ASSERT_TRUE(ReadBytes(std::wstring(kOutputFolder) + L"\\" + files[0], &captured));
+  ASSERT_TRUE(ReadBytes(job_, &sent));
+  EXPECT_TRUE(captured == sent);
+}
+
 TEST_F(Spooler, JobNumbersCountPerClientProcess) {
   const RunResult first = Print(Quote(kPrinter) + L" " + Quote(job_) + L" --repeat 3");
   EXPECT_TRUE(Contains(first.output, "job 1:")) << first.output;
