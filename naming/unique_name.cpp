@@ -134,6 +134,8 @@ void ExtractBaseNameAndExtension(const WCHAR* source, WCHAR* baseName, DWORD bas
   OutputDebugStringW(extension && extensionCapacityChars ? extension : L"");
 }
 
+constexpr unsigned kMaxNameAttempts = 100000;
+
 BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, const WCHAR* baseName,
                                  const WCHAR* extension, WCHAR* dataPath, WCHAR* ticketPath,
                                  DWORD pathCapacityChars) {
@@ -161,7 +163,9 @@ BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, co
 
   bool numbered = false;
   LONG number = firstNumber;
-  for (;;) {
+  // Bounded, so that a folder whose every candidate is taken (or reported as
+  // taken) ends the search instead of holding the spooler's thread forever.
+  for (unsigned attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     WCHAR digits[16] = L"";
     size_t digitsChars = numbered ? FormatNumber(number, digits) : 0;
     size_t fixedChars = folderChars + digitsChars + suffixChars;
@@ -190,6 +194,9 @@ BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, co
       numbered = true;
     }
   }
+  dataPath[0] = L'\0';
+  ticketPath[0] = L'\0';
+  return FALSE;
 }
 
 BOOL FileExists(const WCHAR* path) {
