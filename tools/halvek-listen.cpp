@@ -7,14 +7,15 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "notify/notify.h"
 #include "ostralib/queue_transport.h"
 #include "platform/win.h"
+#include "tools/tool_support.h"
 
 namespace {
 
@@ -151,9 +152,7 @@ int main(int argc, char** argv) {
   long count = -1;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--count") == 0 && i + 1 < argc) {
-      char* end = nullptr;
-      count = std::strtol(argv[++i], &end, 10);
-      if (!end || *end || count <= 0) return Usage();
+      if (!tools::ParseNumber(argv[++i], 1, LONG_MAX, &count)) return Usage();
     } else if (std::strcmp(argv[i], "--queue") == 0 && i + 1 < argc) {
       if (!MultiByteToWideChar(CP_ACP, 0, argv[++i], -1, queueName,
                                ostralib::kMaxQueueNameChars + 1)) {

@@ -9,78 +9,28 @@
 #include <vector>
 
 #include "platform/win.h"
+#include "tools/tool_support.h"
 
 namespace {
 
+using namespace tools;
+
 constexpr DWORD kChunkBytes = 65536;
 
-struct FileHolder {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  FileHolder() = default;
-  FileHolder(const FileHolder&) = delete;
-  FileHolder& operator=(const FileHolder&) = delete;
-  ~FileHolder() {
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  }
-};
-
-struct PrinterHolder {
-  HANDLE printer = nullptr;
-  PrinterHolder() = default;
-  PrinterHolder(const PrinterHolder&) = delete;
-  PrinterHolder& operator=(const PrinterHolder&) = delete;
-  ~PrinterHolder() {
-    if (printer) ClosePrinter(printer);
-  }
-};
-
-void Write(HANDLE stream, const std::wstring& text) {
-  DWORD mode = 0;
-  DWORD written = 0;
-  if (GetConsoleMode(stream, &mode)) {
-    WriteConsoleW(stream, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
-    return;
-  }
-  const int sizeBytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                            nullptr, 0, nullptr, nullptr);
-  if (sizeBytes <= 0) return;
-  std::string bytes(static_cast<size_t>(sizeBytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], sizeBytes,
-                      nullptr, nullptr);
-  WriteFile(stream, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-void Say(const std::wstring& line) {
-  Write(GetStdHandle(STD_OUTPUT_HANDLE), line + L"\n");
-}
 void Complain(const std::wstring& line) {
-  Write(GetStdHandle(STD_ERROR_HANDLE), L"halvek-print: " + line + L"\n");
-}
-
-std::wstring ErrorText(DWORD error) {
-  WCHAR* text = nullptr;
-  const DWORD lengthChars = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<WCHAR*>(&text), 0, nullptr);
-  std::wstring result = lengthChars ? std::wstring(text, lengthChars) : L"unknown error";
-  if (text) LocalFree(text);
-  while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' ||
-                             result.back() == L' ' || result.back() == L'.')) {
-    result.pop_back();
-  }
-  return result + L" (error " + std::to_wstring(error) + L")";
+  tools::Complain(L"halvek-print", line);
 }
 
 bool ReadWholeFile(const std::wstring& path, std::vector<char>* bytes, DWORD* error) {
-  FileHolder file;
-  file.file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file.file == INVALID_HANDLE_VALUE) {
+  HandleHolder file;
+  file.handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file.handle == INVALID_HANDLE_VALUE) {
     *error = GetLastError();
     return false;
   }
   LARGE_INTEGER sizeBytes = {};
-  if (!GetFileSizeEx(file.file, &sizeBytes)) {
+  if (!GetFileSizeEx(file.handle, &sizeBytes)) {
     *error = GetLastError();
     return false;
   }
@@ -94,7 +44,7 @@ bool ReadWholeFile(const std::wstring& path, std::vector<char>* bytes, DWORD* er
     const DWORD wantBytes =
         static_cast<DWORD>(std::min<size_t>(bytes->size() - doneBytes, kChunkBytes));
     DWORD gotBytes = 0;
-    if (!ReadFile(file.file, bytes->data() + doneBytes, wantBytes, &gotBytes, nullptr)) {
+    if (!ReadFile(file.handle, bytes->data() + doneBytes, wantBytes, &gotBytes, nullptr)) {
       *error = GetLastError();
       return false;
     }
@@ -167,9 +117,7 @@ int wmain(int argc, wchar_t** argv) {
     } else if (argument == L"--datatype" && hasValue) {
       datatype = argv[++index];
     } else if (argument == L"--repeat" && hasValue) {
-      wchar_t* end = nullptr;
-      repeat = std::wcstol(argv[++index], &end, 10);
-      if (!end || *end || repeat < 1 || repeat > 1000) return Usage();
+      if (!ParseNumber(argv[++index], 1, 1000, &repeat)) return Usage();
     } else if (argument.compare(0, 2, L"--") == 0) {
       return Usage();
     } else {

@@ -13,8 +13,11 @@
 #include <vector>
 
 #include "platform/win.h"
+#include "tools/tool_support.h"
 
 namespace {
+
+using namespace tools;
 
 const WCHAR kEnvironment[] = L"Windows x64";
 const WCHAR kProcessorName[] = L"HalvekPrint";
@@ -48,62 +51,12 @@ constexpr size_t kMaxOutputPathChars = 129;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-struct KeyHolder {
-  HKEY key = nullptr;
-  KeyHolder() = default;
-  KeyHolder(const KeyHolder&) = delete;
-  KeyHolder& operator=(const KeyHolder&) = delete;
-  ~KeyHolder() {
-    if (key) RegCloseKey(key);
-  }
-};
-
-struct PrinterHolder {
-  HANDLE printer = nullptr;
-  PrinterHolder() = default;
-  PrinterHolder(const PrinterHolder&) = delete;
-  PrinterHolder& operator=(const PrinterHolder&) = delete;
-  ~PrinterHolder() {
-    if (printer) ClosePrinter(printer);
-  }
-};
-
-// Console output as UTF-16, redirected output as UTF-8.
-void Write(HANDLE stream, const std::wstring& text) {
-  DWORD mode = 0;
-  DWORD written = 0;
-  if (GetConsoleMode(stream, &mode)) {
-    WriteConsoleW(stream, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
-    return;
-  }
-  const int sizeBytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                            nullptr, 0, nullptr, nullptr);
-  if (sizeBytes <= 0) return;
-  std::string bytes(static_cast<size_t>(sizeBytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], sizeBytes,
-                      nullptr, nullptr);
-  WriteFile(stream, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-void Say(const std::wstring& line) {
-  Write(GetStdHandle(STD_OUTPUT_HANDLE), line + L"\n");
-}
 void Complain(const std::wstring& line) {
-  Write(GetStdHandle(STD_ERROR_HANDLE), L"halvek-setup: " + line + L"\n");
+  tools::Complain(L"halvek-setup", line);
 }
 
 std::wstring ErrorText(DWORD error) {
-  WCHAR* text = nullptr;
-  const DWORD lengthChars = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<WCHAR*>(&text), 0, nullptr);
-  std::wstring result = lengthChars ? std::wstring(text, lengthChars) : L"unknown error";
-  if (text) LocalFree(text);
-  while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' ||
-                             result.back() == L' ' || result.back() == L'.')) {
-    result.pop_back();
-  }
-  result += L" (error " + std::to_wstring(error) + L")";
+  std::wstring result = tools::ErrorText(error);
   if (error == ERROR_ACCESS_DENIED) result += L"; run halvek-setup as administrator";
   return result;
 }
@@ -125,38 +78,12 @@ bool IsWine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-std::wstring ModuleFolder() {
-  std::vector<WCHAR> path(MAX_PATH);
-  for (;;) {
-    const DWORD lengthChars =
-        GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (lengthChars == 0) return L".";
-    if (lengthChars < path.size()) {
-      std::wstring result(path.data(), lengthChars);
-      const size_t slash = result.find_last_of(L"\\/");
-      return slash == std::wstring::npos ? L"." : result.substr(0, slash);
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
-std::wstring SystemFolder() {
-  WCHAR path[MAX_PATH] = {};
-  const UINT lengthChars = GetSystemDirectoryW(path, MAX_PATH);
-  return lengthChars && lengthChars < MAX_PATH ? std::wstring(path)
-                                               : std::wstring(L"C:\\windows\\system32");
-}
-
 std::wstring FullPath(const std::wstring& path) {
   const DWORD needChars = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (needChars == 0) return path;
   std::vector<WCHAR> full(needChars + 1);
   const DWORD lengthChars = GetFullPathNameW(path.c_str(), needChars + 1, full.data(), nullptr);
   return lengthChars && lengthChars <= needChars ? std::wstring(full.data(), lengthChars) : path;
-}
-
-bool FileExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool FolderExists(const std::wstring& path) {
@@ -194,18 +121,6 @@ DWORD ReadString(HKEY root, const std::wstring& keyPath, const WCHAR* valueName,
   if (error) return error;
   *value = data.data();
   return 0;
-}
-
-DWORD ReadDword(HKEY root, const std::wstring& keyPath, const WCHAR* valueName, DWORD* value) {
-  KeyHolder key;
-  DWORD error = RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key.key);
-  if (error) return error;
-  DWORD type = 0;
-  DWORD sizeBytes = sizeof(*value);
-  error = RegQueryValueExW(key.key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(value),
-                           &sizeBytes);
-  if (!error && (type != REG_DWORD || sizeBytes != sizeof(*value))) return ERROR_INVALID_DATA;
-  return error;
 }
 
 DWORD WriteValue(const std::wstring& keyPath, const std::wstring& valueName, DWORD type,
@@ -321,54 +236,15 @@ std::wstring PrintProcessorFolder(DWORD* error) {
 }
 
 bool ProcessorRegistered() {
-  DWORD neededBytes = 0;
-  DWORD count = 0;
-  EnumPrintProcessorsW(nullptr, const_cast<WCHAR*>(kEnvironment), 1, nullptr, 0, &neededBytes,
-                       &count);
-  if (neededBytes == 0) return false;
-  std::vector<BYTE> buffer(neededBytes);
-  if (!EnumPrintProcessorsW(nullptr, const_cast<WCHAR*>(kEnvironment), 1, buffer.data(),
-                            neededBytes, &neededBytes, &count)) {
-    return false;
-  }
-  const auto* entries = reinterpret_cast<const PRINTPROCESSOR_INFO_1W*>(buffer.data());
-  for (DWORD index = 0; index < count; ++index) {
-    if (entries[index].pName && _wcsicmp(entries[index].pName, kProcessorName) == 0) return true;
-  }
-  return false;
+  return ContainsNoCase(PrintProcessorNames(kEnvironment), kProcessorName);
 }
 
 bool DriverInstalled(const std::wstring& driverName) {
-  DWORD neededBytes = 0;
-  DWORD count = 0;
-  EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(kEnvironment), 1, nullptr, 0, &neededBytes,
-                      &count);
-  if (neededBytes == 0) return false;
-  std::vector<BYTE> buffer(neededBytes);
-  if (!EnumPrinterDriversW(nullptr, const_cast<WCHAR*>(kEnvironment), 1, buffer.data(), neededBytes,
-                           &neededBytes, &count)) {
-    return false;
-  }
-  const auto* entries = reinterpret_cast<const DRIVER_INFO_1W*>(buffer.data());
-  for (DWORD index = 0; index < count; ++index) {
-    if (entries[index].pName && _wcsicmp(entries[index].pName, driverName.c_str()) == 0)
-      return true;
-  }
-  return false;
+  return ContainsNoCase(PrinterDriverNames(kEnvironment), driverName);
 }
 
 bool PortExists(const std::wstring& portName) {
-  DWORD neededBytes = 0;
-  DWORD count = 0;
-  EnumPortsW(nullptr, 1, nullptr, 0, &neededBytes, &count);
-  if (neededBytes == 0) return false;
-  std::vector<BYTE> buffer(neededBytes);
-  if (!EnumPortsW(nullptr, 1, buffer.data(), neededBytes, &neededBytes, &count)) return false;
-  const auto* entries = reinterpret_cast<const PORT_INFO_1W*>(buffer.data());
-  for (DWORD index = 0; index < count; ++index) {
-    if (entries[index].pName && _wcsicmp(entries[index].pName, portName.c_str()) == 0) return true;
-  }
-  return false;
+  return ContainsNoCase(PortNames(), portName);
 }
 
 // The local port monitor takes file ports through its configuration

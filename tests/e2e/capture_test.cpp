@@ -66,7 +66,7 @@ struct Listener {
     while (!Contains(text, "listening on the queue")) {
       ASSERT_EQ(WaitForSingleObject(process.hProcess, 50), static_cast<DWORD>(WAIT_TIMEOUT))
           << "listener ended: " << text;
-      ReadBytes(kListenLog, &text);
+      ReadFileBytes(kListenLog, &text);
     }
   }
 
@@ -82,7 +82,7 @@ struct Listener {
     CloseHandle(process.hProcess);
     started = false;
     std::string text;
-    ReadBytes(kListenLog, &text);
+    ReadFileBytes(kListenLog, &text);
     std::vector<std::string> messages;
     for (const std::string& line : Lines(text)) {
       if (!line.empty() && line[0] == '{') messages.push_back(line);
@@ -115,13 +115,13 @@ class Capture : public ::testing::Test {
 
   std::wstring Job(const std::wstring& name, const std::string& bytes) {
     const std::wstring path = TempFolder() + L"\\" + name;
-    EXPECT_TRUE(WriteBytes(path, bytes));
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
     return path;
   }
 
   std::string Sample(const std::wstring& name) {
     std::string bytes;
-    EXPECT_TRUE(ReadBytes(ExamplesFolder() + L"\\" + name, &bytes)) << Utf8(name);
+    EXPECT_TRUE(ReadFileBytes(ExamplesFolder() + L"\\" + name, &bytes)) << Utf8(name);
     return bytes;
   }
 
@@ -137,7 +137,7 @@ class Capture : public ::testing::Test {
 
   void ExpectOutput(const std::wstring& name, const std::string& bytes) {
     std::string captured;
-    ASSERT_TRUE(ReadBytes(Output(name), &captured))
+    ASSERT_TRUE(ReadFileBytes(Output(name), &captured))
         << Utf8(name) << " missing; folder holds " << FolderText();
     EXPECT_TRUE(captured == bytes)
         << Utf8(name) << ": " << captured.size() << " bytes, expected " << bytes.size();
@@ -145,7 +145,7 @@ class Capture : public ::testing::Test {
 
   void ExpectPortPath(const std::wstring& name) {
     std::string port;
-    ASSERT_TRUE(ReadBytes(kPort, &port));
+    ASSERT_TRUE(ReadFileBytes(kPort, &port));
     EXPECT_EQ(port, Utf16Bytes(Output(name)));
   }
 

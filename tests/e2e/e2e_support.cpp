@@ -11,25 +11,8 @@ namespace e2e {
 
 namespace {
 
-struct HandleHolder {
-  HANDLE handle = nullptr;
-  HandleHolder() = default;
-  HandleHolder(const HandleHolder&) = delete;
-  HandleHolder& operator=(const HandleHolder&) = delete;
-  ~HandleHolder() {
-    if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-};
-
-struct KeyHolder {
-  HKEY key = nullptr;
-  KeyHolder() = default;
-  KeyHolder(const KeyHolder&) = delete;
-  KeyHolder& operator=(const KeyHolder&) = delete;
-  ~KeyHolder() {
-    if (key) RegCloseKey(key);
-  }
-};
+using tools::HandleHolder;
+using tools::KeyHolder;
 
 // The current environment with some variables replaced, as a CreateProcessW
 // block (sorted, case-insensitive names).
@@ -57,18 +40,6 @@ std::wstring EnvironmentBlock(const std::map<std::wstring, std::wstring>& overri
 }
 
 }  // namespace
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int sizeBytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                            nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(std::max(sizeBytes, 0)), '\0');
-  if (sizeBytes > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0],
-                        sizeBytes, nullptr, nullptr);
-  }
-  return bytes;
-}
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -118,10 +89,7 @@ RunResult Run(const std::wstring& commandLine,
 }
 
 std::wstring BinFolder() {
-  WCHAR path[MAX_PATH] = {};
-  const DWORD lengthChars = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring result(path, lengthChars < MAX_PATH ? lengthChars : 0);
-  return result.substr(0, result.find_last_of(L'\\'));
+  return tools::ModuleFolder();
 }
 
 std::wstring ExamplesFolder() {
@@ -139,9 +107,7 @@ std::wstring TempFolder() {
 }
 
 std::wstring SpoolFolder() {
-  WCHAR path[MAX_PATH] = {};
-  GetSystemDirectoryW(path, MAX_PATH);
-  return std::wstring(path) + L"\\spool\\PRINTERS";
+  return tools::SystemFolder() + L"\\spool\\PRINTERS";
 }
 
 RunResult Setup(const std::wstring& arguments) {
@@ -163,60 +129,17 @@ RunResult PrintTraced(const std::wstring& arguments,
     for (const WCHAR* unit = unixPath; *unit; ++unit) trace += *unit == L'/' ? L'\\' : *unit;
   }
   std::string before;
-  if (!trace.empty()) ReadBytes(trace, &before);
+  if (!trace.empty()) ReadFileBytes(trace, &before);
   std::map<std::wstring, std::wstring> traced = environment;
   traced[L"WINEDEBUG"] = kSpoolerTrace;
   RunResult result = Print(arguments, traced);
   std::string after;
-  if (!trace.empty() && ReadBytes(trace, &after) && after.size() >= before.size()) {
+  if (!trace.empty() && ReadFileBytes(trace, &after) && after.size() >= before.size()) {
     result.output += after.substr(before.size());
   } else {
     result.output += "(no trace: run through run-group.sh)";
   }
   return result;
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  HandleHolder file;
-  file.handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file.handle == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  return bytes.empty() || (WriteFile(file.handle, bytes.data(), static_cast<DWORD>(bytes.size()),
-                                     &written, nullptr) &&
-                           written == bytes.size());
-}
-
-bool ReadBytes(const std::wstring& path, std::string* bytes) {
-  HandleHolder file;
-  file.handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file.handle == INVALID_HANDLE_VALUE) return false;
-  bytes->clear();
-  char buffer[65536];
-  DWORD gotBytes = 0;
-  while (ReadFile(file.handle, buffer, sizeof(buffer), &gotBytes, nullptr) && gotBytes > 0) {
-    bytes->append(buffer, gotBytes);
-  }
-  return true;
-}
-
-bool FileExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::vector<std::wstring> ListFolder(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW found = {};
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = found.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 void EmptyFolder(const std::wstring& folder) {
@@ -239,13 +162,7 @@ bool ReadRegString(const std::wstring& key, const std::wstring& value, std::wstr
 }
 
 bool ReadRegDword(const std::wstring& key, const std::wstring& value, DWORD* number) {
-  KeyHolder holder;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &holder.key)) return false;
-  DWORD type = 0;
-  DWORD sizeBytes = sizeof(*number);
-  return RegQueryValueExW(holder.key, value.c_str(), nullptr, &type,
-                          reinterpret_cast<BYTE*>(number), &sizeBytes) == 0 &&
-         type == REG_DWORD;
+  return tools::ReadDword(HKEY_LOCAL_MACHINE, key, value.c_str(), number) == 0;
 }
 
 bool RegKeyExists(const std::wstring& key) {
@@ -292,42 +209,27 @@ std::vector<std::wstring> DumpRegTree(const std::wstring& key) {
 }
 
 std::vector<std::wstring> PrintProcessors() {
-  std::vector<std::wstring> names;
-  DWORD neededBytes = 0, count = 0;
-  WCHAR environment[] = L"Windows x64";
-  EnumPrintProcessorsW(nullptr, environment, 1, nullptr, 0, &neededBytes, &count);
-  std::vector<BYTE> buffer(neededBytes + 1);
-  if (!EnumPrintProcessorsW(nullptr, environment, 1, buffer.data(), neededBytes, &neededBytes,
-                            &count)) {
-    return names;
-  }
-  const auto* entries = reinterpret_cast<const PRINTPROCESSOR_INFO_1W*>(buffer.data());
-  for (DWORD index = 0; index < count; ++index) names.push_back(entries[index].pName);
+  std::vector<std::wstring> names = tools::PrintProcessorNames(L"Windows x64");
   std::sort(names.begin(), names.end());
   return names;
 }
 
 std::vector<std::wstring> Ports() {
-  std::vector<std::wstring> names;
-  DWORD neededBytes = 0, count = 0;
-  EnumPortsW(nullptr, 1, nullptr, 0, &neededBytes, &count);
-  std::vector<BYTE> buffer(neededBytes + 1);
-  if (!EnumPortsW(nullptr, 1, buffer.data(), neededBytes, &neededBytes, &count)) return names;
-  const auto* entries = reinterpret_cast<const PORT_INFO_1W*>(buffer.data());
-  for (DWORD index = 0; index < count; ++index) names.push_back(entries[index].pName);
+  std::vector<std::wstring> names = tools::PortNames();
   std::sort(names.begin(), names.end());
   return names;
 }
 
 std::vector<PrinterInfo> Printers() {
   std::vector<PrinterInfo> printers;
-  DWORD neededBytes = 0, count = 0;
-  EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &neededBytes, &count);
-  std::vector<BYTE> buffer(neededBytes + 1);
-  if (!EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, buffer.data(), neededBytes, &neededBytes,
-                     &count)) {
-    return printers;
-  }
+  DWORD count = 0;
+  const std::vector<BYTE> buffer = tools::Enumerated(
+      [](BYTE* entries, DWORD sizeBytes, DWORD* neededBytes, DWORD* entryCount) {
+        return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, entries, sizeBytes, neededBytes,
+                             entryCount);
+      },
+      &count);
+  if (buffer.empty()) return printers;
   const auto* entries = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
   auto text = [](const WCHAR* value) { return std::wstring(value ? value : L""); };
   for (DWORD index = 0; index < count; ++index) {

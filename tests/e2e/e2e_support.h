@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "platform/win.h"
+#include "tests/support/test_files.h"
+#include "tools/tool_support.h"
 
 namespace e2e {
 
@@ -46,14 +48,11 @@ std::wstring ExamplesFolder();
 std::wstring TempFolder();
 std::wstring SpoolFolder();  // where Wine keeps the spool files
 
-std::string Utf8(const std::wstring& text);
+using tools::FileExists;
+using tools::Utf8;
 bool Contains(const std::string& text, const std::string& part);
 
-bool WriteBytes(const std::wstring& path, const std::string& bytes);
-bool ReadBytes(const std::wstring& path, std::string* bytes);
-bool FileExists(const std::wstring& path);
-// File names in a folder, sorted; empty when it is missing.
-std::vector<std::wstring> ListFolder(const std::wstring& folder);
+// Deletes the files in a folder; the folder stays.
 void EmptyFolder(const std::wstring& folder);
 
 // HKLM reads; false when the key or value is missing or of another type.

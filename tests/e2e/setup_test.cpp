@@ -10,12 +10,7 @@ const std::wstring kHalvekRoot = L"Software\\Halvek";
 const std::wstring kMonitorKey =
     L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port";
 
-bool HasName(const std::vector<std::wstring>& names, const std::wstring& wanted) {
-  for (const std::wstring& name : names) {
-    if (_wcsicmp(name.c_str(), wanted.c_str()) == 0) return true;
-  }
-  return false;
-}
+using tools::ContainsNoCase;
 
 const PrinterInfo* FindPrinter(const std::vector<PrinterInfo>& printers, const std::wstring& name) {
   for (const PrinterInfo& printer : printers) {
@@ -56,9 +51,9 @@ class Setup : public ::testing::Test {
 
 TEST_F(Setup, InstallWritesEverythingTheCaptureReads) {
   InstallDefault();
-  EXPECT_TRUE(HasName(PrintProcessors(), L"HalvekPrint"));
+  EXPECT_TRUE(ContainsNoCase(PrintProcessors(), L"HalvekPrint"));
   EXPECT_TRUE(FileExists(ProcessorDll()));
-  EXPECT_TRUE(HasName(Ports(), kPort));
+  EXPECT_TRUE(ContainsNoCase(Ports(), kPort));
   const auto printers = Printers();
   const PrinterInfo* printer = FindPrinter(printers, kPrinter);
   ASSERT_NE(printer, nullptr);
@@ -146,7 +141,7 @@ TEST_F(Setup, UninstallRemovesWhatInstallAddedAndNothingElse) {
   const RunResult removed = e2e::Setup(L"uninstall");
   ASSERT_EQ(removed.exitCode, 0u) << removed.output;
 
-  EXPECT_FALSE(HasName(PrintProcessors(), L"HalvekPrint"));
+  EXPECT_FALSE(ContainsNoCase(PrintProcessors(), L"HalvekPrint"));
   EXPECT_FALSE(FileExists(ProcessorDll()));
   EXPECT_EQ(Ports(), portsBefore);
   EXPECT_EQ(Printers().size(), printersBefore.size());
@@ -218,7 +213,7 @@ TEST_F(Setup, FailuresExitNonZeroWithAReason) {
   const RunResult longFolder =
       e2e::Setup(L"install --output-folder C:\\" + std::wstring(140, L'f'));
   EXPECT_EQ(longFolder.exitCode, 2u);
-  EXPECT_FALSE(HasName(PrintProcessors(), L"HalvekPrint"));
+  EXPECT_FALSE(ContainsNoCase(PrintProcessors(), L"HalvekPrint"));
 }
 
 TEST_F(Setup, PrinterOfAnotherProcessorIsNotTakenOver) {

@@ -14,7 +14,7 @@ class Spooler : public ::testing::Test {
     EmptyFolder(SpoolFolder());
     job_ = TempFolder() + L"\\spooler-job.pdf";
     ASSERT_TRUE(
-        WriteBytes(job_, "%PDF-1.4\n%%Title: Spooler probe\n1 0 obj\n<<>>\nendobj\n%%EOF\n"));
+        WriteFileBytes(job_, "%PDF-1.4\n%%Title: Spooler probe\n1 0 obj\n<<>>\nendobj\n%%EOF\n"));
   }
   void TearDown() override { EmptyFolder(SpoolFolder()); }
 
@@ -76,8 +76,8 @@ TEST_F(Spooler, SpoolFileLeftByARejectedJobIsReplacedByTheNextJob) {
   const auto files = ListFolder(kOutputFolder);
   ASSERT_EQ(files.size(), 1u);
   std::string captured, sent;
-  ASSERT_TRUE(ReadBytes(std::wstring(kOutputFolder) + L"\\" + files[0], &captured));
-  ASSERT_TRUE(ReadBytes(job_, &sent));
+  ASSERT_TRUE(ReadFileBytes(std::wstring(kOutputFolder) + L"\\" + files[0], &captured));
+  ASSERT_TRUE(ReadFileBytes(job_, &sent));
   EXPECT_TRUE(captured == sent);
 }
 

@@ -55,8 +55,10 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder) {
   return names;
 }
 
-bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+namespace {
+
+bool WriteFileWith(DWORD disposition, const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD writtenBytes = 0;
@@ -67,16 +69,31 @@ bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
   return ok;
 }
 
+}  // namespace
+
+bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
+  return WriteFileWith(CREATE_NEW, path, bytes);
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  return WriteFileWith(CREATE_ALWAYS, path, bytes);
+}
+
 std::string ReadWholeFile(const std::wstring& path) {
+  std::string bytes;
+  return ReadFileBytes(path, &bytes) ? bytes : std::string();
+}
+
+bool ReadFileBytes(const std::wstring& path, std::string* bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
-  std::string bytes;
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bytes->clear();
   char chunk[65536];
   DWORD readBytes = 0;
   while (ReadFile(file, chunk, sizeof(chunk), &readBytes, nullptr) && readBytes > 0) {
-    bytes.append(chunk, readBytes);
+    bytes->append(chunk, readBytes);
   }
   CloseHandle(file);
-  return bytes;
+  return true;
 }

@@ -21,5 +21,9 @@ void RemoveTree(const std::wstring& folder);
 std::vector<std::wstring> ListFolder(const std::wstring& folder);
 // Creates the file (CREATE_NEW) holding bytes; false when that fails.
 bool WriteNewFile(const std::wstring& path, const std::string& bytes);
+// Creates or replaces the file (CREATE_ALWAYS) holding bytes.
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // The whole file, or "" when it cannot be read.
 std::string ReadWholeFile(const std::wstring& path);
+// The whole file; false when it cannot be opened. Others may keep writing.
+bool ReadFileBytes(const std::wstring& path, std::string* bytes);
