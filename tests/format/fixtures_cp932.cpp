@@ -12,16 +12,11 @@ namespace {
 
 using format_test::Check;
 using format_test::CheckResult;
-using format_test::ReadFixture;
-using format_test::TraceCapture;
 
 const std::wstring kNihongo = L"\u65e5\u672c\u8a9e";
 
-TEST(CodePage932, RunsUnderTheJapaneseAnsiCodePage) {
-  ASSERT_EQ(GetACP(), 932u);
-}
-
 TEST(CodePage932, Fixtures) {
+  ASSERT_EQ(GetACP(), 932u);
   const struct {
     const char* file;
     BOOL known;
@@ -37,7 +32,7 @@ TEST(CodePage932, Fixtures) {
       {"plain_title_lf.ps", FALSE, L" Report Q3"},
   };
   for (const auto& c : cases) {
-    const std::string block = ReadFixture(c.file);
+    const std::string block = format_test::ReadFixture(c.file);
     ASSERT_FALSE(block.empty()) << c.file;
     const CheckResult result = Check(block);
     EXPECT_EQ(result.format, JobFormat::PostScript) << c.file;
@@ -70,15 +65,12 @@ TEST(CodePage932, ShiftJisTitlesThroughEachPath) {
     EXPECT_EQ(result.known, c.known) << c.name;
     EXPECT_EQ(result.title, c.title) << c.name;
   }
-}
-
-TEST(CodePage932, TitleTraceShowsTheCopiedTitle) {
-  TraceCapture traces;
+  // The trace shows the block's start converted whole, the title copied byte by byte.
+  format_test::TraceCapture traces;
   Check("%!PS\n%%Title: \x93\xfa\n");
-  const std::vector<std::wstring> texts = traces.Texts();
-  ASSERT_EQ(texts.size(), 4u);
-  EXPECT_EQ(texts[1], L"%!PS\n%%Title: \u65e5\n");  // the block's start, converted whole
-  EXPECT_EQ(texts[3], L" \u30fb\u30fb");
+  EXPECT_EQ(traces.Texts(),
+            (std::vector<std::wstring>{L"CheckSignatures:", L"%!PS\n%%Title: \u65e5\n",
+                                       L"CheckSignatures:", L" \u30fb\u30fb"}));
 }
 
 }  // namespace

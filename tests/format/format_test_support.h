@@ -2,6 +2,7 @@
 // call with the capture's 540-byte title buffer, and debugger-output capture.
 #pragma once
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -17,13 +18,12 @@ namespace format_test {
 // attached debugger would.
 class TraceCapture {
  public:
-  TraceCapture() {
+  TraceCapture() : handler_(AddVectoredExceptionHandler(1, &TraceCapture::OnException)) {
     Active() = this;
-    handler_ = AddVectoredExceptionHandler(1, &TraceCapture::OnException);
   }
   ~TraceCapture() {
-    if (handler_) RemoveVectoredExceptionHandler(handler_);
     Active() = nullptr;
+    RemoveVectoredExceptionHandler(handler_);
   }
   TraceCapture(const TraceCapture&) = delete;
   TraceCapture& operator=(const TraceCapture&) = delete;
@@ -33,18 +33,14 @@ class TraceCapture {
     return texts_;
   }
   bool Contains(const std::wstring& text) {
-    for (const std::wstring& each : Texts()) {
-      if (each == text) return true;
-    }
-    return false;
+    const std::vector<std::wstring> texts = Texts();
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
   }
   // The text right after the first occurrence of label, or "<none>".
   std::wstring After(const std::wstring& label) {
     const std::vector<std::wstring> texts = Texts();
-    for (size_t i = 0; i + 1 < texts.size(); ++i) {
-      if (texts[i] == label) return texts[i + 1];
-    }
-    return L"<none>";
+    const auto found = std::find(texts.begin(), texts.end(), label);
+    return found != texts.end() && found + 1 != texts.end() ? *(found + 1) : L"<none>";
   }
 
  private:
@@ -54,34 +50,28 @@ class TraceCapture {
   }
   static LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
     const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+    const bool wide = record->ExceptionCode == 0x4001000A;  // DBG_PRINTEXCEPTION_WIDE_C
     TraceCapture* capture = Active();
-    if (!capture || record->NumberParameters < 2) return EXCEPTION_CONTINUE_SEARCH;
-    const ULONG_PTR lengthChars = record->ExceptionInformation[0];
-    if (record->ExceptionCode == 0x4001000A /* DBG_PRINTEXCEPTION_WIDE_C */) {
-      const WCHAR* text = reinterpret_cast<const WCHAR*>(record->ExceptionInformation[1]);
-      std::wstring value(text, lengthChars > 0 ? lengthChars - 1 : 0);
-      capture->Add(value);
-      return EXCEPTION_CONTINUE_EXECUTION;
+    if (!capture || record->NumberParameters < 2 ||
+        (!wide && record->ExceptionCode != 0x40010006)) {  // DBG_PRINTEXCEPTION_C
+      return EXCEPTION_CONTINUE_SEARCH;
     }
-    if (record->ExceptionCode == 0x40010006 /* DBG_PRINTEXCEPTION_C */) {
+    const int count = static_cast<int>(record->ExceptionInformation[0]) - 1;
+    const void* text = reinterpret_cast<const void*>(record->ExceptionInformation[1]);
+    std::wstring value(count > 0 ? count : 0, L'\0');
+    if (wide) {
+      value.assign(static_cast<const WCHAR*>(text), value.size());
+    } else if (count > 0) {
       // The ANSI form of a wide trace: back through the same code page.
-      const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
-      const int countBytes = lengthChars > 0 ? static_cast<int>(lengthChars - 1) : 0;
-      std::wstring value(countBytes, L'\0');
-      if (countBytes > 0) {
-        value.resize(MultiByteToWideChar(CP_ACP, 0, text, countBytes, &value[0], countBytes));
-      }
-      capture->Add(value);
-      return EXCEPTION_CONTINUE_EXECUTION;
+      value.resize(
+          MultiByteToWideChar(CP_ACP, 0, static_cast<const char*>(text), count, &value[0], count));
     }
-    return EXCEPTION_CONTINUE_SEARCH;
-  }
-  void Add(const std::wstring& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    texts_.push_back(text);
+    std::lock_guard<std::mutex> lock(capture->mutex_);
+    capture->texts_.push_back(value);
+    return EXCEPTION_CONTINUE_EXECUTION;
   }
 
-  PVOID handler_ = nullptr;
+  PVOID handler_;
   std::mutex mutex_;
   std::vector<std::wstring> texts_;
 };
@@ -89,9 +79,7 @@ class TraceCapture {
 // The bytes of tests/fixtures/format/<name>; empty when unreadable.
 inline std::string ReadFixture(const std::string& name) {
   std::string path = std::string("Z:") + HALVEK_FIXTURES_DIR + "/format/" + name;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
+  std::replace(path.begin(), path.end(), '/', '\\');
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
@@ -109,14 +97,19 @@ struct CheckResult {
   std::wstring title;
 };
 
-// One call as the capture makes it: a 540-byte title buffer, flag cleared.
-inline CheckResult Check(const std::string& block) {
-  WCHAR title[270];
+// One call as the capture makes it: a 540-byte title buffer, flag cleared;
+// a title left unterminated in the buffer shows as 270 units or more.
+inline CheckResult Check(const BYTE* data, DWORD lengthBytes) {
+  WCHAR title[271];
   for (WCHAR& unit : title) unit = 0xCCCC;
+  title[270] = 0;
   JobFormat format = static_cast<JobFormat>(0xDEAD);
   BOOL known = FALSE;
-  CheckSignatures(Bytes(block), Length(block), title, sizeof(title), &format, &known);
+  CheckSignatures(data, lengthBytes, title, 540, &format, &known);
   return CheckResult{format, known, std::wstring(title)};
+}
+inline CheckResult Check(const std::string& block) {
+  return Check(Bytes(block), Length(block));
 }
 
 }  // namespace format_test

@@ -16,6 +16,7 @@ using format_test::TraceCapture;
 const std::string kCopyright =
     "%%Copyright: Copyright(C)2000-2003 Adobe Systems, Inc. All Rights Reserved.\n";
 
+// A match needs one byte behind it inside the block.
 TEST(FindSubstringA, BoundedSearchRule) {
   const struct {
     std::string block;
@@ -23,164 +24,117 @@ TEST(FindSubstringA, BoundedSearchRule) {
     long position;  // -1: not found
   } cases[] = {
       {"abc%%title: x", "%%Title:", 3},
-      {"%%Title:", "%%Title:", -1},          // exactly the pattern's length
-      {"ab%%Title:", "%%Title:", -1},        // ends at the block's last byte
-      {"ab%%Title:x", "%%Title:", 2},        // one byte behind it is enough
-      {"%%TITLE:%%Title: ", "%%title:", 0},  // first occurrence
+      {"%%Title:", "%%Title:", -1},
+      {"ab%%Title:", "%%Title:", -1},
+      {"ab%%Title:x", "%%Title:", 2},
+      {"%%TITLE:%%Title: ", "%%title:", 0},
       {"line\n", "\n", -1},
-      {"line\nx", "\n", 4},
       {"", "a", -1},
       {"ab", "", 0},
-      {"PSCRIPT5.DLL ", "PScript5.dll", 0},
       {std::string("a\0%%Title: x", 12), "%%Title:", 2},  // zero bytes are data
   };
   for (const auto& c : cases) {
     const BYTE* found = FindSubstringA(Bytes(c.block), Length(c.block), c.pattern);
-    const long position = found ? static_cast<long>(found - Bytes(c.block)) : -1;
-    EXPECT_EQ(position, c.position) << c.block << " / " << c.pattern;
+    EXPECT_EQ(found ? static_cast<long>(found - Bytes(c.block)) : -1, c.position) << c.block;
     EXPECT_EQ(ContainsSubstringA(Bytes(c.block), Length(c.block), c.pattern),
               c.position >= 0 ? TRUE : FALSE)
         << c.block;
   }
   EXPECT_EQ(FindSubstringA(nullptr, 10, "a"), nullptr);
-  EXPECT_EQ(FindSubstringA(Bytes(std::string("abc")), 3, nullptr), nullptr);
+  EXPECT_EQ(FindSubstringA(Bytes("abc"), 3, nullptr), nullptr);
 }
 
-std::string Line(const std::string& block) {
-  const BYTE* keyword = FindSubstringA(Bytes(block), Length(block), "%%Title:");
-  EXPECT_NE(keyword, nullptr) << block;
-  if (!keyword) return "<no keyword>";
-  const DWORD remaining = Length(block) - static_cast<DWORD>(keyword - Bytes(block));
-  const BYTE* start = nullptr;
-  const BYTE* end = nullptr;
-  GetTitle(keyword, remaining, &start, &end);
-  EXPECT_TRUE(start >= keyword && start <= keyword + remaining) << block;
-  EXPECT_TRUE(end >= start && end <= keyword + remaining) << block;
-  return std::string(reinterpret_cast<const char*>(start), end - start);
-}
-
+// Without a line feed within the bounded search the title runs to the
+// block's end, less a line end there.
 TEST(GetTitle, LineEndsAndBlockEnd) {
   const struct {
     std::string block;
     std::string title;
   } cases[] = {
       {"%%Title: Report\r\n%%", "Report"},
-      {"%%Title: Report\n%%", "Report"},
       {"%%Title: Report \n%%", "Report "},
       {"%%Title:Report\n%%", "eport"},  // the byte behind the keyword is skipped
       {"%%Title: \r\n%%", ""},
-      {"%%Title:\r\n%%", ""},
       {"%%Title:\n%%", ""},
       {"%%Title: a\rb\n%%", "a\rb"},  // a lone CR is no line end
-      // No line feed found within the bounded search: the title runs to the
-      // block's end, less a line end there.
       {"%%Title: Report", "Report"},
       {"%%Title: Report\n", "Report"},
       {"%%Title: Report\r\n", "Report"},
-      {"%%Title: R", "R"},
       {"%%Title: ", ""},
-      {"x%%Title:\n", ""},
+      {"%%Title:", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(Line(c.block), c.title) << c.block;
-}
-
-TEST(GetTitle, KeywordAtTheVeryEndGivesAnEmptyLineInside) {
-  const std::string block = "%%Title:";
-  const BYTE* start = nullptr;
-  const BYTE* end = nullptr;
-  GetTitle(Bytes(block), Length(block), &start, &end);
-  EXPECT_EQ(start, end);
-  EXPECT_EQ(start, Bytes(block) + block.size());
+  for (const auto& c : cases) {
+    const BYTE* start = nullptr;
+    const BYTE* end = nullptr;
+    GetTitle(Bytes(c.block), Length(c.block), &start, &end);
+    ASSERT_TRUE(start >= Bytes(c.block) && start <= end && end <= Bytes(c.block) + c.block.size())
+        << c.block;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(start), end - start), c.title) << c.block;
+  }
 }
 
 TEST(ProducerTests, CommentValues) {
   using Test = BOOL (*)(const BYTE*, DWORD);
   const struct {
-    const char* name;
     Test test;
     std::string block;
     BOOL expected;
   } cases[] = {
-      {"MacOS", IsMacOS, "%ADO_DSC_Encoding: MacOS Roman\n", TRUE},
-      {"MacOS", IsMacOS, "%ADO_DSC_Encoding: MacOSX\n", TRUE},
-      {"MacOS", IsMacOS, "%ado_dsc_encoding: macos japanese\n", TRUE},
-      {"MacOS", IsMacOS, "%ADO_DSC_Encoding:  MacOS\n", FALSE},  // one byte skipped only
-      {"MacOS", IsMacOS, "%ADO_DSC_Encoding:\tMacOS\n", TRUE},   // whatever it is
-      {"MacOS", IsMacOS, "%ADO_DSC_Encoding: MacO", FALSE},      // cut by the end
-      {"MacOS", IsMacOS, "%ADO_DSC_Encoding: MacOS", TRUE},
-      {"MacOS", IsMacOS, "%ADO_DSC_Encoding: Mac", FALSE},
-      {"MacOS", IsMacOS, "%ADO_DSC_Encoding:", FALSE},
-      {"MacOS", IsMacOS, "%APL_DSC_Encoding: MacOS\n", FALSE},
-      {"Japanese", IsMacOSJapanese, "%ADO_DSC_Encoding: macos japanese\n", TRUE},
-      {"Japanese", IsMacOSJapanese, "%ADO_DSC_Encoding: MacOS Roman\n", FALSE},
-      {"Japanese", IsMacOSJapanese, "%ADO_DSC_Encoding: MacOS Japanes", FALSE},
-      {"UTF8", IsMacOS_UTF8, "%APL_DSC_Encoding: UTF8\n", TRUE},
-      {"UTF8", IsMacOS_UTF8, "%APL_DSC_Encoding: utf8\n", TRUE},
-      {"UTF8", IsMacOS_UTF8, "%APL_DSC_Encoding: UTF-8\n", FALSE},
-      {"UTF8", IsMacOS_UTF8, "%ADO_DSC_Encoding: UTF8\n", FALSE},
-      {"Office", IsMSOffice, "%%Creator: PScript5.dll Version 5.2\n", TRUE},
-      {"Office", IsMSOffice, "%%Creator: Word\n%%Title: PScript5.dll\n", TRUE},
-      {"Office", IsMSOffice, "%%Creator: Word\n", FALSE},
-      {"Office", IsMSOffice, "%%For: PScript5.dll\n", FALSE},
-      {"Office", IsMSOffice, "%%Creator: PScript5.dll", FALSE},  // ends at the last byte
-      {"Acrobat8", IsAcrobat8, kCopyright, TRUE},
-      {"Acrobat8", IsAcrobat8,
-       "%%copyright: copyright(c)2000-2003 adobe systems, inc. all rights "
-       "reserved.\n",
+      {IsMacOS, "%ado_dsc_encoding: macos japanese\n", TRUE},
+      {IsMacOS, "%ADO_DSC_Encoding: MacOSX\n", TRUE},
+      {IsMacOS, "%ADO_DSC_Encoding:  MacOS\n", FALSE},  // one byte skipped only
+      {IsMacOS, "%ADO_DSC_Encoding:\tMacOS\n", TRUE},   // whatever it is
+      {IsMacOS, "%ADO_DSC_Encoding: MacO", FALSE},      // cut by the end
+      {IsMacOS, "%ADO_DSC_Encoding: MacOS", TRUE},
+      {IsMacOS, "%ADO_DSC_Encoding:", FALSE},
+      {IsMacOS, "%APL_DSC_Encoding: MacOS\n", FALSE},
+      {IsMacOSJapanese, "%ADO_DSC_Encoding: macos japanese\n", TRUE},
+      {IsMacOSJapanese, "%ADO_DSC_Encoding: MacOS Roman\n", FALSE},
+      {IsMacOSJapanese, "%ADO_DSC_Encoding: MacOS Japanes", FALSE},
+      {IsMacOS_UTF8, "%APL_DSC_Encoding: utf8\n", TRUE},
+      {IsMacOS_UTF8, "%APL_DSC_Encoding: UTF-8\n", FALSE},
+      {IsMacOS_UTF8, "%ADO_DSC_Encoding: UTF8\n", FALSE},
+      {IsMSOffice, "%%Creator: PScript5.dll Version 5.2\n", TRUE},
+      {IsMSOffice, "%%Creator: Word\n%%Title: PScript5.dll\n", TRUE},
+      {IsMSOffice, "%%For: PScript5.dll\n", FALSE},
+      {IsMSOffice, "%%Creator: PScript5.dll", FALSE},  // ends at the last byte
+      {IsAcrobat8, "%%copyright: copyright(c)2000-2003 adobe systems, inc. all rights reserved.\n",
        TRUE},
-      {"Acrobat8", IsAcrobat8, kCopyright.substr(0, kCopyright.size() - 2), FALSE},
-      {"Acrobat8", IsAcrobat8, "%%Copyright: Copyright(C)2000-2004 Adobe\n", FALSE},
-      {"Acrobat8", IsAcrobat8, "%%Copyright:", FALSE},
-      {"Acrobat8", IsAcrobat8, "%%Copyright: \n", FALSE},
+      {IsAcrobat8, kCopyright.substr(0, kCopyright.size() - 2), FALSE},
+      {IsAcrobat8, "%%Copyright: Copyright(C)2000-2004 Adobe\n", FALSE},
+      {IsAcrobat8, "%%Copyright:", FALSE},
+      {IsAcrobat9, "ADOBE ACROBAT 9", TRUE},
+      {IsAcrobat9, "Adobe Acrobat 9.0", TRUE},
+      {IsAcrobat9, "Adobe Acrobat 8.0", FALSE},
+      {IsTitleHexEncodedPrefix, " <41>", TRUE},
+      {IsTitleHexEncodedPrefix, " <", TRUE},
+      {IsTitleHexEncodedPrefix, " ", FALSE},
+      {IsTitleHexEncodedPrefix, "", FALSE},
+      {IsTitleHexEncodedPrefix, "<41>", FALSE},
+      {IsTitleHexEncodedPrefix, "\t<41>", FALSE},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.test(Bytes(c.block), Length(c.block)), c.expected) << c.name << ": " << c.block;
+    EXPECT_EQ(c.test(Bytes(c.block), Length(c.block)), c.expected) << c.block;
   }
-}
-
-TEST(ProducerTests, PointerTestsStayInsideTheirBytes) {
-  const std::string acrobat = "Adobe Acrobat 9.0";
-  EXPECT_TRUE(IsAcrobat9(Bytes(acrobat), Length(acrobat)));
-  EXPECT_TRUE(IsAcrobat9(Bytes(acrobat), 15));
-  EXPECT_FALSE(IsAcrobat9(Bytes(acrobat), 14));
-  EXPECT_FALSE(IsAcrobat9(Bytes(std::string("Adobe Acrobat 8.0")), 17));
-  EXPECT_TRUE(IsAcrobat9(Bytes(std::string("ADOBE ACROBAT 9")), 15));
-
-  const std::string hex = " <41>";
-  EXPECT_TRUE(IsTitleHexEncodedPrefix(Bytes(hex), 5));
-  EXPECT_TRUE(IsTitleHexEncodedPrefix(Bytes(hex), 2));
-  EXPECT_FALSE(IsTitleHexEncodedPrefix(Bytes(hex), 1));
-  EXPECT_FALSE(IsTitleHexEncodedPrefix(Bytes(hex), 0));
-  EXPECT_FALSE(IsTitleHexEncodedPrefix(Bytes(std::string("<41>")), 4));
-  EXPECT_FALSE(IsTitleHexEncodedPrefix(Bytes(std::string("\t<41>")), 5));
+  // Bounded by the length given, not by a terminator.
+  EXPECT_FALSE(IsAcrobat9(Bytes("Adobe Acrobat 9.0"), 14));
 }
 
 TEST(ProducerTests, AcrobatCopyrightTraceIsBoundedAndTerminated) {
-  // The comment runs to the block's end with no terminator behind it; the
-  // bytes after the block must not show in the trace.
+  // The bytes after the block must not show in the trace.
   const std::string buffer = kCopyright + "SENTINEL";
   TraceCapture traces;
   EXPECT_TRUE(IsAcrobat8(Bytes(buffer), Length(kCopyright)));
-  const std::vector<std::wstring> texts = traces.Texts();
-  ASSERT_EQ(texts.size(), 1u);
-  EXPECT_EQ(texts[0], std::wstring(kCopyright.begin(), kCopyright.end()));
+  EXPECT_EQ(traces.Texts(),
+            std::vector<std::wstring>{std::wstring(kCopyright.begin(), kCopyright.end())});
 
-  std::string huge = "%%Copyright: x";
-  huge += std::string(5000, 'y');
+  const std::string huge = "%%Copyright: x" + std::string(5000, 'y');
   TraceCapture more;
   EXPECT_FALSE(IsAcrobat8(Bytes(huge), Length(huge)));
   ASSERT_EQ(more.Texts().size(), 1u);
   EXPECT_GT(more.Texts()[0].size(), 100u);
   EXPECT_LT(more.Texts()[0].size(), huge.size());
 }
-
-struct DispatchCase {
-  const char* name;
-  std::string block;
-  BOOL known;
-  std::wstring title;
-  const wchar_t* trace;  // the dispatcher's trace, or null for none
-};
 
 const std::string kAcrobat9 = "%%Creator: Adobe Acrobat 9.0\n";
 const std::string kMacRoman = "%ADO_DSC_Encoding: MacOS Roman\n";
@@ -190,7 +144,13 @@ const std::string kMacUtf8 = "%APL_DSC_Encoding: UTF8\n";
 const std::string kEnd = "%%EndComments\n";
 
 TEST(IsKnownFormat, DispatchOrder) {
-  const DispatchCase cases[] = {
+  const struct {
+    const char* name;
+    std::string block;
+    BOOL known;
+    std::wstring title;
+    const wchar_t* trace;  // the dispatcher's trace, or null for none
+  } cases[] = {
       {"acrobat9", kAcrobat9 + kMacRoman + "%%Title: <FEFF00410042>\n" + kEnd, TRUE, L"AB",
        nullptr},
       {"acrobat9 no blank",
@@ -225,14 +185,13 @@ TEST(IsKnownFormat, DispatchOrder) {
   };
   const wchar_t* const dispatcherTraces[] = {L"Acrobat8 is detected", L"MacOSJapanese is detected",
                                              L"xp + word", L"MS Office", L"Mac UTF-8"};
-  for (const DispatchCase& c : cases) {
+  for (const auto& c : cases) {
     WCHAR title[270] = {};
     TraceCapture traces;
     EXPECT_EQ(IsKnownFormat(Bytes(c.block), Length(c.block), title), c.known) << c.name;
     EXPECT_EQ(std::wstring(title), c.title) << c.name;
     for (const wchar_t* trace : dispatcherTraces) {
-      const bool expected = c.trace && std::wstring(c.trace) == trace;
-      EXPECT_EQ(traces.Contains(trace), expected) << c.name << ": " << std::wstring(trace).size();
+      EXPECT_EQ(traces.Contains(trace), c.trace && std::wstring(c.trace) == trace) << c.name;
     }
     if (!c.known) {
       for (WCHAR unit : title) ASSERT_EQ(unit, 0) << c.name << ": title buffer touched";
@@ -241,29 +200,28 @@ TEST(IsKnownFormat, DispatchOrder) {
 }
 
 TEST(IsKnownFormat, LongTitlesStayWithin260Units) {
-  std::string hex16 = "FEFF";
-  for (int i = 0; i < 400; ++i) hex16 += "0051";
-  std::string hexBytes;
-  for (int i = 0; i < 400; ++i) hexBytes += "52";
+  std::string hex16 = "FEFF", hexBytes;
+  for (int i = 0; i < 400; ++i) {
+    hex16 += "0051";
+    hexBytes += "52";
+  }
   const struct {
-    const char* name;
     std::string block;
-    size_t titleChars;
+    size_t titleChars;  // 0: not checked
   } cases[] = {
-      {"utf16", kAcrobat9 + kMacRoman + "%%Title: <" + hex16 + ">\n", 260},
-      {"bytes", "%%Title: <" + hexBytes + ">\n", 259},
-      {"acrobat8 line", kCopyright + kMacRoman + "%%Title: " + std::string(400, 'S') + "\n", 0},
-      {"office", kOffice + "%%Title: " + std::string(400, 'T') + "\n", 259},
+      {kAcrobat9 + kMacRoman + "%%Title: <" + hex16 + ">\n", 260},
+      {"%%Title: <" + hexBytes + ">\n", 259},
+      {kCopyright + kMacRoman + "%%Title: " + std::string(400, 'S') + "\n", 0},
+      {kOffice + "%%Title: " + std::string(400, 'T') + "\n", 259},
   };
   for (const auto& c : cases) {
-    WCHAR title[300];
-    for (WCHAR& unit : title) unit = 0;
+    WCHAR title[300] = {};
     title[261] = 0x7777;
-    EXPECT_TRUE(IsKnownFormat(Bytes(c.block), Length(c.block), title)) << c.name;
-    EXPECT_EQ(title[261], 0x7777) << c.name << ": wrote past 261 units";
-    EXPECT_EQ(title[260], 0) << c.name;
+    EXPECT_TRUE(IsKnownFormat(Bytes(c.block), Length(c.block), title)) << c.titleChars;
+    EXPECT_EQ(title[261], 0x7777) << c.titleChars << ": wrote past 261 units";
+    EXPECT_EQ(title[260], 0) << c.titleChars;
     if (c.titleChars) {
-      EXPECT_EQ(std::wstring(title).size(), c.titleChars) << c.name;
+      EXPECT_EQ(std::wstring(title).size(), c.titleChars);
     }
   }
 }
