@@ -16,12 +16,9 @@ using naming_test::PrefixRulesTest;
 using naming_test::ReadWholeFile;
 using naming_test::TempFolder;
 
-TEST(ValidName932, CodePageIs932) {
-  ASSERT_EQ(GetACP(), 932u);
-}
-
 TEST(ValidName932, JapaneseSurvivesWhatTheCodePageLacksDoesNot) {
-  struct Case {
+  ASSERT_EQ(GetACP(), 932u);
+  const struct {
     const WCHAR* name;
     const WCHAR* expected;
   } cases[] = {
@@ -41,32 +38,27 @@ TEST(ValidName932, JapaneseSurvivesWhatTheCodePageLacksDoesNot) {
 
 TEST_F(PrefixRulesTest, JapanesePrefixIsRemovedAndTheNameLandsInAFile) {
   AddRule(L"draft", L"\u4e0b\u66f8\u304d\uff1a");
-  EXPECT_EQ(Apply(L"(\u4e0b\u66f8\u304d\uff1a\u5831\u544a\u66f8 2026\u5e74)"),
-            L"\u5831\u544a\u66f8 2026\u5e74");
-
+  const std::wstring name = L"\u5831\u544a\u66f8 2026\u5e74";
+  EXPECT_EQ(Apply(L"(\u4e0b\u66f8\u304d\uff1a" + name + L")"), name);
   TempFolder out;
-  std::wstring title = L"\u4e0b\u66f8\u304d\uff1a\u5831\u544a\u66f8 2026\u5e74.pdf";
-  std::wstring first = CaptureInto(out.path, title, L"PDF", 37, "first");
-  std::wstring second = CaptureInto(out.path, title, L"PDF", 37, "second");
-  EXPECT_EQ(first, out.path + L"\u5831\u544a\u66f8 2026\u5e74.PDF");
-  EXPECT_EQ(second, out.path + L"\u5831\u544a\u66f8 2026\u5e7437.PDF");
-  std::vector<std::wstring> expected = {L"\u5831\u544a\u66f8 2026\u5e74.PDF",
-                                        L"\u5831\u544a\u66f8 2026\u5e7437.PDF"};
+  const std::wstring title = L"\u4e0b\u66f8\u304d\uff1a" + name + L".pdf";
+  const std::wstring first = CaptureInto(out.path, title, L"PDF", 37, "first");
+  const std::wstring second = CaptureInto(out.path, title, L"PDF", 37, "second");
+  EXPECT_EQ(first, out.path + name + L".PDF");
+  EXPECT_EQ(second, out.path + name + L"37.PDF");
+  std::vector<std::wstring> expected = {name + L".PDF", name + L"37.PDF"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(ListFolder(out.path), expected);
-  EXPECT_EQ(ReadWholeFile(first), "first");
-  EXPECT_EQ(ReadWholeFile(second), "second");
-}
+  EXPECT_EQ(ReadWholeFile(first) + ReadWholeFile(second), "firstsecond");
 
-TEST_F(PrefixRulesTest, LongJapaneseTitleKeepsItsLast70Characters) {
-  std::wstring title;
-  for (int i = 0; i < 100; ++i) title += static_cast<WCHAR>(0x3041 + i % 83);  // hiragana
-  std::wstring name = Apply(title);
-  EXPECT_EQ(name, title.substr(30));
-  TempFolder out;
-  std::wstring path = CaptureInto(out.path, title, L"PS", 5, "x");
-  EXPECT_EQ(path, out.path + title.substr(30) + L".PS");
-  EXPECT_EQ(ListFolder(out.path), std::vector<std::wstring>{title.substr(30) + L".PS"});
+  // A long title keeps its last 70 characters.
+  std::wstring longTitle;
+  for (int i = 0; i < 100; ++i) longTitle += static_cast<WCHAR>(0x3041 + i % 83);  // hiragana
+  EXPECT_EQ(Apply(longTitle), longTitle.substr(30));
+  TempFolder longOut;
+  EXPECT_EQ(CaptureInto(longOut.path, longTitle, L"PS", 5, "x"),
+            longOut.path + longTitle.substr(30) + L".PS");
+  EXPECT_EQ(ListFolder(longOut.path), std::vector<std::wstring>{longTitle.substr(30) + L".PS"});
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Shared helpers of the naming tests (header only: both test programs use them): real folders,
-// files and prefix rules.
+// Shared helpers of the naming tests (header only: both test programs use
+// them): real folders, files and prefix rules.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,31 +18,91 @@ namespace naming_test {
 constexpr WCHAR kPrefixKey[] = L"Software\\Halvek\\Vornak\\Spooler\\Prefix";
 constexpr WCHAR kGuardChar = 0xCDCD;
 
+// Names in the folder (no "." or ".."), sorted.
+inline std::vector<std::wstring> ListFolder(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+inline void RemoveTree(const std::wstring& folder) {
+  for (const std::wstring& name : ListFolder(folder)) {
+    const std::wstring child = folder + name;
+    if (GetFileAttributesW(child.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+      RemoveTree(child + L"\\");
+    } else {
+      DeleteFileW(child.c_str());
+    }
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
 // A fresh folder under the temp folder (path ends with a backslash), removed
 // with everything in it at the end.
 struct TempFolder {
   std::wstring path;
-  TempFolder();
-  ~TempFolder();
+  TempFolder() {
+    static std::atomic<unsigned> counter{0};
+    WCHAR temp[MAX_PATH + 1];
+    const DWORD chars = GetTempPathW(MAX_PATH + 1, temp);
+    path = std::wstring(temp, chars) + L"hvn" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+           std::to_wstring(counter++) + L"\\";
+    RemoveTree(path);
+    EXPECT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError();
+  }
+  ~TempFolder() { RemoveTree(path); }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 };
 
-inline void RemoveTree(const std::wstring& folder);
-// Names in the folder (no "." or ".."), sorted.
-inline std::vector<std::wstring> ListFolder(const std::wstring& folder);
 // Creates the file (CREATE_NEW) holding bytes; false when that fails.
-inline bool WriteNewFile(const std::wstring& path, const std::string& bytes);
-inline std::string ReadWholeFile(const std::wstring& path);
+inline bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD writtenBytes = 0;
+  const BOOL written =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &writtenBytes, nullptr);
+  CloseHandle(file);
+  return written && writtenBytes == bytes.size();
+}
+
+inline std::string ReadWholeFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<unreadable>";
+  std::string bytes;
+  char chunk[4096];
+  DWORD readBytes = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &readBytes, nullptr) && readBytes > 0) {
+    bytes.append(chunk, readBytes);
+  }
+  CloseHandle(file);
+  return bytes;
+}
 
 // A buffer of capacityChars with guard characters behind it.
 struct GuardedBuffer {
-  explicit GuardedBuffer(size_t capacityChars, WCHAR fill = L'\0');
+  explicit GuardedBuffer(size_t capacity, WCHAR fill = L'\0')
+      : capacityChars(capacity), storage(capacity + 16, kGuardChar) {
+    std::fill(storage.begin(), storage.begin() + capacity, fill);
+  }
   WCHAR* data() { return storage.data(); }
   std::wstring text() const {
     return std::wstring(storage.data(), wcsnlen(storage.data(), capacityChars));
   }
-  bool GuardIntact() const;
+  bool GuardIntact() const {
+    return std::all_of(storage.begin() + capacityChars, storage.end(),
+                       [](WCHAR c) { return c == kGuardChar; });
+  }
   size_t capacityChars;
   std::vector<WCHAR> storage;
 };
@@ -63,86 +123,6 @@ class PrefixRulesTest : public ::testing::Test {
   ScopedRegistryValues guard_{HKEY_LOCAL_MACHINE, kPrefixKey};
 };
 
-// Definitions, inline so that both test programs share them.
-inline TempFolder::TempFolder() {
-  static std::atomic<unsigned> counter{0};
-  WCHAR temp[MAX_PATH + 1];
-  DWORD chars = GetTempPathW(MAX_PATH + 1, temp);
-  EXPECT_GT(chars, 0u);
-  path = std::wstring(temp, chars) + L"hvn" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-         std::to_wstring(counter++) + L"\\";
-  RemoveTree(path);
-  EXPECT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError();
-}
-
-inline TempFolder::~TempFolder() {
-  RemoveTree(path);
-}
-
-inline void RemoveTree(const std::wstring& folder) {
-  std::wstring base = folder;
-  if (!base.empty() && base.back() != L'\\') base += L'\\';
-  for (const std::wstring& name : ListFolder(base)) {
-    std::wstring child = base + name;
-    DWORD attributes = GetFileAttributesW(child.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      RemoveTree(child);
-    } else {
-      DeleteFileW(child.c_str());
-    }
-  }
-  RemoveDirectoryW(base.c_str());
-}
-
-inline std::vector<std::wstring> ListFolder(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::wstring name = found.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-inline bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD writtenBytes = 0;
-  BOOL written =
-      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &writtenBytes, nullptr);
-  CloseHandle(file);
-  return written && writtenBytes == bytes.size();
-}
-
-inline std::string ReadWholeFile(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<unreadable>";
-  std::string bytes;
-  char chunk[4096];
-  DWORD readBytes = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &readBytes, nullptr) && readBytes > 0) {
-    bytes.append(chunk, readBytes);
-  }
-  CloseHandle(file);
-  return bytes;
-}
-
-inline GuardedBuffer::GuardedBuffer(size_t capacity, WCHAR fill)
-    : capacityChars(capacity), storage(capacity + 16, kGuardChar) {
-  std::fill(storage.begin(), storage.begin() + capacity, fill);
-}
-
-inline bool GuardedBuffer::GuardIntact() const {
-  return std::all_of(storage.begin() + capacityChars, storage.end(),
-                     [](WCHAR c) { return c == kGuardChar; });
-}
-
 // ApplyValidityRules into a buffer of sizeBytes with guard characters behind it.
 inline std::wstring Apply(const std::wstring& name, DWORD sizeBytes = 540) {
   GuardedBuffer result(sizeBytes / sizeof(WCHAR));
@@ -156,12 +136,10 @@ inline std::wstring Apply(const std::wstring& name, DWORD sizeBytes = 540) {
 // path ("" on failure).
 inline std::wstring CaptureInto(const std::wstring& folder, const std::wstring& title,
                                 const WCHAR* extension, LONG jobId, const std::string& bytes) {
-  WCHAR base[270], titleExtension[32];
+  WCHAR base[270], titleExtension[32], validName[270] = {}, dataPath[270], ticketPath[270];
   ExtractBaseNameAndExtension(title.c_str(), base, sizeof base, titleExtension,
                               sizeof titleExtension);
-  WCHAR validName[270] = {};
   ApplyValidityRules(base, validName, sizeof validName);
-  WCHAR dataPath[270], ticketPath[270];
   for (int attempt = 0; attempt < 1000; ++attempt) {
     if (!FindUniqueNameForOutputFile(jobId, folder.c_str(), validName, extension, dataPath,
                                      ticketPath, 270)) {
