@@ -9,9 +9,8 @@ namespace {
 
 constexpr WCHAR kGuard = 0xABCD;
 
-// Runs a pass into a destination of capacityChars with guard units behind
-// it; fails the test if the pass writes past the capacity or leaves the
-// destination unterminated.
+// Runs a pass into capacityChars with guard units behind; fails the test on
+// a write past the capacity or an unterminated destination.
 std::wstring RunPass(void (*pass)(const WCHAR*, WCHAR*, DWORD), const std::wstring& source,
                      DWORD capacityChars) {
   std::vector<WCHAR> destination(capacityChars + 8, kGuard);
@@ -26,120 +25,100 @@ std::wstring RunPass(void (*pass)(const WCHAR*, WCHAR*, DWORD), const std::wstri
 }
 
 std::wstring FromAnsi(const std::string& bytes) {
-  std::wstring text(bytes.size() * 2 + 1, L'\0');
-  int chars = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0],
-                                  static_cast<int>(text.size()));
-  text.resize(static_cast<size_t>(chars));
+  std::wstring text(bytes.size() + 1, L'\0');
+  text.resize(MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0],
+                                  static_cast<int>(text.size())));
   return text;
 }
 
 TEST(Wcshextob, MapsHexDigitsAndNothingElse) {
-  const struct {
-    WCHAR character;
-    BYTE value;
-  } cases[] = {{L'0', 0},   {L'9', 9},   {L'a', 10},    {L'f', 15},   {L'A', 10},  {L'F', 15},
-               {L'g', 255}, {L'G', 255}, {L'/', 255},   {L':', 255},  {L'@', 255}, {L'`', 255},
-               {L' ', 255}, {0, 255},    {0xFF10, 255}, {0xFF21, 255}};
-  for (const auto& c : cases) EXPECT_EQ(c.value, wcshextob(c.character)) << int(c.character);
+  const std::wstring digits = L"09afAF", others = L"gG/:@` \xFF10\xFF21";
+  const BYTE values[] = {0, 9, 10, 15, 10, 15};
+  for (size_t i = 0; i < digits.size(); ++i) EXPECT_EQ(values[i], wcshextob(digits[i]));
+  for (WCHAR c : others) EXPECT_EQ(255, wcshextob(c)) << int(c);
+  EXPECT_EQ(255, wcshextob(0));
 }
-
-struct HexCase {
-  const wchar_t* source;
-  const wchar_t* expected;
-};
 
 TEST(CheckForJapaneseEncoding1, HexStringsAndTheTextsLeftAlone) {
-  const HexCase cases[] = {
-      {L"<E697A5E69CAC>", L"\x65E5\x672C"},
-      {L"<e697a5e69cac>", L"\x65E5\x672C"},
-      {L"   <4142>", L"AB"},
-      {L"Report", L"Report"},
-      {L"   Report", L"Report"},
-      {L"<>", L""},
-      {L"<41 42>", L"<41 42>"},
-      {L"<41G2>", L"<41G2>"},
-      {L"<414>", L"A"},
-      {L"<4142>rest>", L"AB"},
-      {L"<4142", L"<4142"},
-      {L"", L""},
-      {L"   ", L""},
-      {L"<", L"<"},
-      {L">", L">"},
-      {L"\t<4142>", L"\t<4142>"},
-      // Full-width digits are in the platform's digit class but have no value.
-      {L"<\xFF14\xFF11>", L"<\xFF14\xFF11>"},
-      // Invalid UTF-8 converts the platform's lenient way.
-      {L"<FF41>",
-       L"\xFFFD"
-       L"A"},
-      // A zero byte ends the text.
-      {L"<410042>", L"A"},
-  };
-  for (const HexCase& c : cases) {
-    EXPECT_EQ(std::wstring(c.expected), RunPass(CheckForJapaneseEncoding1, c.source, 260))
-        << "source: " << std::string(c.source, c.source + wcslen(c.source));
-  }
-}
-
-TEST(CheckForJapaneseEncoding1, LongTextsAreCutAndTerminated) {
-  std::wstring longText(300, L'x');
-  EXPECT_EQ(std::wstring(259, L'x'), RunPass(CheckForJapaneseEncoding1, longText, 260));
-  // 269 units of a hex string: 133 bytes fit a 260-byte buffer.
   std::wstring hex = L"<";
   for (int i = 0; i < 133; ++i) hex += L"41";
   hex += L">";
-  EXPECT_EQ(std::wstring(133, L'A'), RunPass(CheckForJapaneseEncoding1, hex, 260));
-  // More bytes than the buffer holds: the text stays as it was, cut.
-  EXPECT_EQ(hex.substr(0, 9), RunPass(CheckForJapaneseEncoding1, hex, 10));
-  // Bytes beyond a small destination's buffer: the copy stays.
-  EXPECT_EQ(L"<41414", RunPass(CheckForJapaneseEncoding1, L"<41414141414141>", 7));
-  // No half surrogate pair at the cut.
-  EXPECT_EQ(L"ab", RunPass(CheckForJapaneseEncoding1, L"ab\xD83D\xDE00z", 4));
-}
-
-TEST(CheckForJapaneseEncoding1, CapacityZeroTouchesNothing) {
-  WCHAR destination[2] = {kGuard, kGuard};
-  CheckForJapaneseEncoding1(L"<4142>", destination, 0);
-  EXPECT_EQ(kGuard, destination[0]);
+  const struct {
+    std::wstring source;
+    std::wstring expected;
+    DWORD capacityChars;
+  } cases[] = {
+      {L"<E697A5E69CAC>", L"\x65E5\x672C", 260},
+      {L"<e697a5e69cac>", L"\x65E5\x672C", 260},
+      {L"   <4142>", L"AB", 260},
+      {L"   Report", L"Report", 260},
+      {L"<>", L"", 260},
+      {L"<41 42>", L"<41 42>", 260},
+      {L"<41G2>", L"<41G2>", 260},
+      {L"<414>", L"A", 260},
+      {L"<4142>rest>", L"AB", 260},
+      {L"<4142", L"<4142", 260},
+      {L"   ", L"", 260},
+      {L"<", L"<", 260},
+      {L"", L"", 260},
+      {L"\t<4142>", L"\t<4142>", 260},
+      // Full-width digits are in the platform's digit class but have no value.
+      {L"<\xFF14\xFF11>", L"<\xFF14\xFF11>", 260},
+      {L"<FF41>",
+       L"\xFFFD"
+       L"A",
+       260},                     // invalid UTF-8, converted leniently
+      {L"<410042>", L"A", 260},  // a zero byte ends the text
+      // Cut to the capacity, never a half surrogate pair at the cut.
+      {std::wstring(300, L'x'), std::wstring(259, L'x'), 260},
+      {hex, std::wstring(133, L'A'), 260},
+      {hex, hex.substr(0, 9), 10},  // more bytes than fit: the text stays, cut
+      {L"<41414141414141>", L"<41414", 7},
+      {L"ab\xD83D\xDE00z", L"ab", 4},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.expected, RunPass(CheckForJapaneseEncoding1, c.source, c.capacityChars))
+        << std::string(c.source.begin(), c.source.end());
+  }
+  WCHAR untouched[1] = {kGuard};
+  CheckForJapaneseEncoding1(L"<4142>", untouched, 0);
+  EXPECT_EQ(kGuard, untouched[0]);
 }
 
 TEST(CheckForJapaneseEncoding, DecodesJapaneseBytesAndKeepsEverythingElse) {
   ASSERT_EQ(1252u, GetACP());
+  const std::wstring nihongo = L"\x65E5\x672C\x8A9E";
+  std::string long932;
+  std::wstring longDecoded;
+  for (int i = 0; i < 100; ++i) {
+    long932 += "\x93\xFA\x96\x7B";
+    longDecoded += L"\x65E5\x672C";
+  }
   const struct {
-    const char* name;
     std::wstring source;
     std::wstring expected;
+    DWORD capacityChars;
   } cases[] = {
-      {"shift_jis", FromAnsi("\x93\xFA\x96\x7B\x8C\xEA.pdf"), L"\x65E5\x672C\x8A9E.pdf"},
-      {"euc-jp", FromAnsi("\xC6\xFC\xCB\xDC\xB8\xEC"), L"\x65E5\x672C\x8A9E"},
-      {"iso-2022-jp", FromAnsi("\x1B$BF|K\\8l\x1B(B"), L"\x65E5\x672C\x8A9E"},
-      {"western", L"R\xE9sum\xE9", L"R\xE9sum\xE9"},
-      {"western sharp s",
+      {FromAnsi("\x93\xFA\x96\x7B\x8C\xEA.pdf"), nihongo + L".pdf", 270},
+      {FromAnsi("\xC6\xFC\xCB\xDC\xB8\xEC"), nihongo, 270},
+      {FromAnsi("\x1B$BF|K\\8l\x1B(B"), nihongo, 270},
+      {L"Stra\xDF"
+       L"e R\xE9sum\xE9",
        L"Stra\xDF"
-       L"e",
-       L"Stra\xDF"
-       L"e"},
-      {"unicode japanese", L"\x5831\x544A\x66F8.pdf", L"\x5831\x544A\x66F8.pdf"},
-      {"ascii", L"Printer, Job 12", L"Printer, Job 12"},
-      {"empty", L"", L""},
-      {"leading spaces kept", L"  x", L"  x"},
+       L"e R\xE9sum\xE9",
+       270},
+      {L"\x5831\x544A\x66F8.pdf", L"\x5831\x544A\x66F8.pdf", 270},
+      {L"  Printer, Job 12", L"  Printer, Job 12", 270},
+      {L"", L"", 270},
+      {std::wstring(300, L'd'), std::wstring(269, L'd'), 270},
+      {std::wstring(300, L'd'), L"", 1},
+      // 269 bytes of UTF-8 hold 89 whole characters.
+      {FromAnsi(long932), longDecoded.substr(0, 89), 270},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.expected, RunPass(CheckForJapaneseEncoding, c.source, 270)) << c.name;
+    EXPECT_EQ(c.expected, RunPass(CheckForJapaneseEncoding, c.source, c.capacityChars))
+        << c.source.size();
   }
-}
-
-TEST(CheckForJapaneseEncoding, LongTextsAreCutAndTerminated) {
-  std::wstring documentName(300, L'd');
-  EXPECT_EQ(std::wstring(269, L'd'), RunPass(CheckForJapaneseEncoding, documentName, 270));
-  EXPECT_EQ(std::wstring(), RunPass(CheckForJapaneseEncoding, documentName, 1));
-  // A decoded title that is longer than the destination is cut by the
-  // library to whole characters.
-  std::string bytes;
-  for (int i = 0; i < 100; ++i) bytes += "\x93\xFA\x96\x7B";
-  std::wstring decoded = RunPass(CheckForJapaneseEncoding, FromAnsi(bytes), 270);
-  ASSERT_EQ(89u, decoded.size());  // 269 bytes of UTF-8 hold 89 characters
-  EXPECT_EQ(std::wstring(L"\x65E5\x672C"), decoded.substr(0, 2));
 }
 
 TEST(JapanesePasses, BothInOrderAsThePipelineRunsThem) {
