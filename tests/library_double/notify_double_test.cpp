@@ -11,111 +11,65 @@ using ostralib_double::Call;
 
 namespace {
 
-// The three notifications, run the same way in every case below.
 struct Notification {
   const char* name;
   BOOL (*send)();
   DWORD sizeBytes;
 };
 
-BOOL SendStart() {
-  return NotifyStartSpooling(7, L"C:\\out\\a.pdf");
-}
-BOOL SendProgress() {
-  return NotifyProgressSpooling(7, 524288);
-}
-BOOL SendStop() {
-  return NotifyStopSpooling(7);
-}
-
 const Notification kNotifications[] = {
-    {"start", SendStart, 732}, {"progress", SendProgress, 88}, {"stop", SendStop, 84}};
+    {"start", [] { return NotifyStartSpooling(7, L"C:\\out\\a.pdf"); }, 732},
+    {"progress", [] { return NotifyProgressSpooling(7, 524288); }, 88},
+    {"stop", [] { return NotifyStopSpooling(7); }, 84}};
 
-TEST(NotifyCalls, SuccessOpensSendsAndReleasesQueueFirst) {
+const std::vector<Call> kFullRound = {Call::Create, Call::Alloc, Call::Send, Call::Delete,
+                                      Call::Free};
+
+// Whatever fails, the queue is released before the block and nothing leaks.
+TEST(NotifyCalls, CallOrderAndReleasesOnEveryOutcome) {
+  const struct {
+    const char* name;
+    void (*setup)(Behaviour*);
+    bool sent;
+    std::vector<Call> calls;
+  } cases[] = {
+      {"success", [](Behaviour*) {}, true, kFullRound},
+      {"create fails", [](Behaviour* b) { b->createFails = true; }, false, {Call::Create}},
+      {"failed create stores a handle",
+       [](Behaviour* b) { b->createFails = b->createStoresHandleOnFailure = true; },
+       false,
+       {Call::Create, Call::Delete}},
+      {"alloc fails",
+       [](Behaviour* b) { b->allocFails = true; },
+       false,
+       {Call::Create, Call::Alloc, Call::Delete}},
+      {"send fails", [](Behaviour* b) { b->sendFails = true; }, false, kFullRound},
+  };
   for (const Notification& n : kNotifications) {
+    for (const auto& c : cases) {
+      Behaviour behaviour;
+      c.setup(&behaviour);
+      ostralib_double::Reset(behaviour);
+      EXPECT_EQ(c.sent, n.send() != FALSE) << n.name << ": " << c.name;
+      EXPECT_EQ(c.calls, ostralib_double::CallSequence()) << n.name << ": " << c.name;
+      EXPECT_EQ(0, ostralib_double::OutstandingBlocks()) << n.name << ": " << c.name;
+      EXPECT_EQ(0, ostralib_double::OutstandingQueues()) << n.name << ": " << c.name;
+    }
     ostralib_double::Reset();
-    EXPECT_TRUE(n.send()) << n.name;
-    EXPECT_EQ((std::vector<Call>{Call::Create, Call::Alloc, Call::Send, Call::Delete, Call::Free}),
-              ostralib_double::CallSequence())
-        << n.name;
-    std::vector<ostralib_double::CallRecord> calls = ostralib_double::Calls();
+    ASSERT_TRUE(n.send());
+    const std::vector<ostralib_double::CallRecord> calls = ostralib_double::Calls();
     EXPECT_EQ(1u, calls[0].value) << "queue mode";
     EXPECT_EQ(n.sizeBytes, calls[1].value) << n.name;
-    EXPECT_EQ(std::wstring(L"RequestQue"), ostralib_double::LastQueueName());
-    EXPECT_EQ(0, ostralib_double::OutstandingBlocks()) << n.name;
-    EXPECT_EQ(0, ostralib_double::OutstandingQueues()) << n.name;
-  }
-}
-
-// The sender fills the size word and the record; the last four bytes stay
-// as the library handed them over.
-TEST(NotifyCalls, BlockTailIsLeftToTheLibrary) {
-  for (const Notification& n : kNotifications) {
-    Behaviour behaviour;
-    behaviour.blockTailFill = 0xA5;
-    ostralib_double::Reset(behaviour);
-    ASSERT_TRUE(n.send());
-    std::vector<std::vector<BYTE>> sent = ostralib_double::SentBlocks();
-    ASSERT_EQ(1u, sent.size());
-    ASSERT_EQ(n.sizeBytes, sent[0].size());
+    EXPECT_EQ(L"RequestQue", ostralib_double::LastQueueName());
+    // The size word and the record are filled; the last four bytes stay as
+    // the library handed them over.
+    const std::vector<BYTE> sent = ostralib_double::SentBlocks().at(0);
+    ASSERT_EQ(n.sizeBytes, sent.size());
     DWORD sizeWord;
-    std::memcpy(&sizeWord, sent[0].data(), sizeof(sizeWord));
+    std::memcpy(&sizeWord, sent.data(), sizeof(sizeWord));
     EXPECT_EQ(n.sizeBytes, sizeWord) << n.name;
-    EXPECT_EQ(std::vector<BYTE>(4, 0xA5), std::vector<BYTE>(sent[0].end() - 4, sent[0].end()))
-        << n.name;
-    // Every byte of the record that carries nothing is zero, not the fill.
-    EXPECT_EQ(std::vector<BYTE>(4, 0), std::vector<BYTE>(sent[0].begin() + 8, sent[0].begin() + 12))
-        << n.name;
-  }
-}
-
-TEST(NotifyCalls, CreateFailureRequestsNoBlock) {
-  for (const Notification& n : kNotifications) {
-    Behaviour behaviour;
-    behaviour.createFails = true;
-    ostralib_double::Reset(behaviour);
-    EXPECT_FALSE(n.send()) << n.name;
-    EXPECT_EQ(std::vector<Call>{Call::Create}, ostralib_double::CallSequence()) << n.name;
-  }
-}
-
-TEST(NotifyCalls, HandleStoredByAFailingCreateIsDeleted) {
-  for (const Notification& n : kNotifications) {
-    Behaviour behaviour;
-    behaviour.createFails = true;
-    behaviour.createStoresHandleOnFailure = true;
-    ostralib_double::Reset(behaviour);
-    EXPECT_FALSE(n.send()) << n.name;
-    EXPECT_EQ((std::vector<Call>{Call::Create, Call::Delete}), ostralib_double::CallSequence())
-        << n.name;
-    EXPECT_EQ(0, ostralib_double::OutstandingQueues());
-  }
-}
-
-TEST(NotifyCalls, AllocFailureDeletesTheQueue) {
-  for (const Notification& n : kNotifications) {
-    Behaviour behaviour;
-    behaviour.allocFails = true;
-    ostralib_double::Reset(behaviour);
-    EXPECT_FALSE(n.send()) << n.name;
-    EXPECT_EQ((std::vector<Call>{Call::Create, Call::Alloc, Call::Delete}),
-              ostralib_double::CallSequence())
-        << n.name;
-    EXPECT_EQ(0, ostralib_double::OutstandingQueues());
-  }
-}
-
-TEST(NotifyCalls, SendFailureReleasesQueueThenBlock) {
-  for (const Notification& n : kNotifications) {
-    Behaviour behaviour;
-    behaviour.sendFails = true;
-    ostralib_double::Reset(behaviour);
-    EXPECT_FALSE(n.send()) << n.name;
-    EXPECT_EQ((std::vector<Call>{Call::Create, Call::Alloc, Call::Send, Call::Delete, Call::Free}),
-              ostralib_double::CallSequence())
-        << n.name;
-    EXPECT_EQ(0, ostralib_double::OutstandingBlocks());
-    EXPECT_EQ(0, ostralib_double::OutstandingQueues());
+    EXPECT_EQ(std::vector<BYTE>(4, 0xA5), std::vector<BYTE>(sent.end() - 4, sent.end())) << n.name;
+    EXPECT_EQ(std::vector<BYTE>(4, 0), std::vector<BYTE>(sent.begin() + 8, sent.begin() + 12));
   }
 }
 
@@ -126,7 +80,7 @@ TEST(NotifyCalls, LibraryExceptionsPassThroughAfterTheReleases) {
   } cases[] = {
       {Call::Create, {Call::Create}},
       {Call::Alloc, {Call::Create, Call::Alloc, Call::Delete}},
-      {Call::Send, {Call::Create, Call::Alloc, Call::Send, Call::Delete, Call::Free}},
+      {Call::Send, kFullRound},
   };
   for (const Notification& n : kNotifications) {
     for (const auto& c : cases) {
@@ -151,10 +105,8 @@ TEST(NotifyCalls, LibraryExceptionsPassThroughAfterTheReleases) {
 TEST(NotifyCalls, NullPathSendsAnEmptyField) {
   ostralib_double::Reset();
   ASSERT_TRUE(NotifyStartSpooling(3, nullptr));
-  std::vector<std::vector<BYTE>> sent = ostralib_double::SentBlocks();
-  ASSERT_EQ(1u, sent.size());
-  EXPECT_EQ(std::vector<BYTE>(520, 0),
-            std::vector<BYTE>(sent[0].begin() + 80, sent[0].begin() + 600));
+  const std::vector<BYTE> sent = ostralib_double::SentBlocks().at(0);
+  EXPECT_EQ(std::vector<BYTE>(520, 0), std::vector<BYTE>(sent.begin() + 80, sent.begin() + 600));
 }
 
 }  // namespace
