@@ -19,7 +19,11 @@
 
 namespace {
 
-constexpr int kInstances = 8;
+// One pipe instance: a sender can connect only after the previous message was
+// read, so messages are printed in the order they were sent (several
+// instances served by several threads printed a job's progress out of order).
+// Senders that find the instance busy wait for it, within their time bound.
+constexpr int kInstances = 1;
 
 struct ListenState {
   CRITICAL_SECTION outputLock;
