@@ -54,6 +54,14 @@ State& TheState() {
   return state;
 }
 
+// Runs `action` on the state under the double's lock and returns its result.
+template <typename Action>
+auto Locked(Action action) {
+  State& state = TheState();
+  std::lock_guard<std::mutex> guard(state.lock);
+  return action(state);
+}
+
 Handle* FindHandle(State& state, HANDLE handle) {
   for (auto& owned : state.handles) {
     if (owned.get() == handle) return owned.get();
@@ -130,93 +138,73 @@ void Reset() {
 }
 
 void AddPrinter(const std::wstring& name, DWORD attributes) {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  state.printers[name].attributes = attributes;
+  Locked([&](State& state) { state.printers[name].attributes = attributes; });
 }
 
 void SetPrinterInfoNeededBytes(const std::wstring& name, DWORD neededBytes) {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  state.printers[name].neededBytes = std::max<DWORD>(neededBytes, sizeof(PRINTER_INFO_2W));
+  Locked([&](State& state) {
+    state.printers[name].neededBytes = std::max<DWORD>(neededBytes, sizeof(PRINTER_INFO_2W));
+  });
 }
 
 void AddJob(const std::wstring& documentName, const std::string& bytes, DWORD maxChunkBytes) {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  Job& job = state.jobs[documentName];
-  job.bytes = bytes;
-  job.highestReadPos = 0;
-  job.maxChunkBytes = maxChunkBytes;
-  job.chunksRead = 0;
+  Locked([&](State& state) {
+    Job& job = state.jobs[documentName];
+    job.bytes = bytes;
+    job.highestReadPos = 0;
+    job.maxChunkBytes = maxChunkBytes;
+    job.chunksRead = 0;
+  });
 }
 
 size_t UnreadBytes(const std::wstring& documentName) {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  const Job& job = state.jobs.at(documentName);
-  return job.bytes.size() - job.highestReadPos;
+  return Locked([&](State& state) {
+    const Job& job = state.jobs.at(documentName);
+    return job.bytes.size() - job.highestReadPos;
+  });
 }
 
 unsigned ChunksRead(const std::wstring& documentName) {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  return state.jobs.at(documentName).chunksRead;
+  return Locked([&](State& state) { return state.jobs.at(documentName).chunksRead; });
 }
 
 void FailCall(SpoolerCall call, DWORD error, unsigned nth) {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  state.failures.push_back({call, error, nth});
+  Locked([&](State& state) { state.failures.push_back({call, error, nth}); });
 }
 
 void SetWritePrinterLimit(DWORD maxBytes) {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  state.writeLimit = maxBytes;
+  Locked([&](State& state) { state.writeLimit = maxBytes; });
 }
 
 void SetHook(std::function<void(SpoolerCall, unsigned)> hook) {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  state.hook = std::move(hook);
+  Locked([&](State& state) { state.hook = std::move(hook); });
 }
 
 std::vector<PrinterDocument> Documents() {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  return state.documents;
+  return Locked([&](State& state) { return state.documents; });
 }
 
 std::vector<SetJobRecord> SetJobCalls() {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  return state.setJobs;
+  return Locked([&](State& state) { return state.setJobs; });
 }
 
 std::vector<CallRecord> Calls() {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  return state.calls;
+  return Locked([&](State& state) { return state.calls; });
 }
 
 std::vector<DWORD> GetPrinterBufferSizes() {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  return state.getPrinterBufferSizes;
+  return Locked([&](State& state) { return state.getPrinterBufferSizes; });
 }
 
 unsigned CallCount(SpoolerCall call) {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  auto found = state.callCounts.find(call);
-  return found == state.callCounts.end() ? 0 : found->second;
+  return Locked([&](State& state) {
+    auto found = state.callCounts.find(call);
+    return found == state.callCounts.end() ? 0 : found->second;
+  });
 }
 
 int OpenHandleCount() {
-  State& state = TheState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  return static_cast<int>(state.handles.size());
+  return Locked([&](State& state) { return static_cast<int>(state.handles.size()); });
 }
 
 }  // namespace spooler_double
