@@ -131,6 +131,12 @@ HANDLE WINAPI OpenPrintProcessor(LPWSTR printerName, PPRINTPROCESSOROPENDATA ope
 BOOL WINAPI PrintDocumentOnPrintProcessor(HANDLE handle, LPWSTR documentName) {
   PrintProcessorContext* context = ValidateHandle(handle);
   if (!context) return FALSE;
+  // Without the job's name there is nothing to read; a null name would open
+  // the print server instead of the job.
+  if (!documentName || !documentName[0]) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   if (context->DatatypeIndex == kDatatypeRaw || context->DatatypeIndex == kDatatypeText) {
     return PrintRawJob(context, documentName);
   }

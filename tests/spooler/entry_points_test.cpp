@@ -271,6 +271,23 @@ TEST_F(EntryPointTest, ControlCommandsMoveTheFlagsAndTheEvent) {
   EXPECT_TRUE(ClosePrintProcessor(handle));
 }
 
+TEST_F(EntryPointTest, MissingJobNameFailsBeforeAnySpoolerCall) {
+  for (const char* datatype : {"RAW", "EMF"}) {
+    OpenData data;
+    data.datatype = std::wstring(datatype, datatype + std::strlen(datatype));
+    HANDLE handle = Open(data);
+    ASSERT_NE(handle, nullptr);
+    const unsigned callsBefore = static_cast<unsigned>(sd::Calls().size());
+    for (WCHAR* name : {static_cast<WCHAR*>(nullptr), const_cast<WCHAR*>(L"")}) {
+      SetLastError(0);
+      EXPECT_FALSE(PrintDocumentOnPrintProcessor(handle, name)) << datatype;
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    EXPECT_EQ(sd::Calls().size(), callsBefore) << datatype;
+    EXPECT_TRUE(ClosePrintProcessor(handle));
+  }
+}
+
 TEST_F(EntryPointTest, UnknownControlCommandFailsAndKeepsLastError) {
   HANDLE handle = Open();
   ASSERT_NE(handle, nullptr);
