@@ -1,0 +1,9 @@
+// Memory helpers that fail on request, linked in place of the system's.
+#pragma once
+
+#include "platform/win.h"
+
+// Allocations number from 1 after each reset; the nth one (0: none) and,
+// when `andLater` is set, every later one fail.
+void FailAllocation(unsigned nth, bool andLater = false);
+unsigned AllocationCount();
