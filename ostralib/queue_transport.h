@@ -119,6 +119,15 @@ inline bool ServeQueueInstance(HANDLE pipe, HANDLE stopEvent, QueueMessageHandle
   std::vector<BYTE> buffer(kMaxMessageBytes);
   bool stopped = false;
   bool failed = false;
+  // Waits for a pending connect or read; false (with stopped or failed set)
+  // when the instance is to end instead.
+  auto finishPending = [&](OVERLAPPED* ov, DWORD* transferredBytes, DWORD* error) {
+    const WaitOutcome outcome = WaitForPipeIo(pipe, ov, stopEvent, transferredBytes, error);
+    if (outcome == WaitOutcome::Done) return true;
+    stopped = outcome == WaitOutcome::Stopped;
+    failed = !stopped;
+    return false;
+  };
   while (!stopped && !failed) {
     OVERLAPPED ov = {};
     ov.hEvent = ioEvent;
@@ -128,12 +137,7 @@ inline bool ServeQueueInstance(HANDLE pipe, HANDLE stopEvent, QueueMessageHandle
     if (!ConnectNamedPipe(pipe, &ov)) {
       error = GetLastError();
       if (error == ERROR_IO_PENDING) {
-        WaitOutcome outcome = WaitForPipeIo(pipe, &ov, stopEvent, &transferredBytes, &error);
-        if (outcome != WaitOutcome::Done) {
-          stopped = outcome == WaitOutcome::Stopped;
-          failed = !stopped;
-          break;
-        }
+        if (!finishPending(&ov, &transferredBytes, &error)) break;
       }
       // A sender that has already written and gone still left its messages.
       if (error != ERROR_SUCCESS && error != ERROR_PIPE_CONNECTED && error != ERROR_NO_DATA) {
@@ -160,12 +164,7 @@ inline bool ServeQueueInstance(HANDLE pipe, HANDLE stopEvent, QueueMessageHandle
       if (!ReadFile(pipe, into, roomBytes, &transferredBytes, &ov)) {
         error = GetLastError();
         if (error == ERROR_IO_PENDING) {
-          WaitOutcome outcome = WaitForPipeIo(pipe, &ov, stopEvent, &transferredBytes, &error);
-          if (outcome != WaitOutcome::Done) {
-            stopped = outcome == WaitOutcome::Stopped;
-            failed = !stopped;
-            break;
-          }
+          if (!finishPending(&ov, &transferredBytes, &error)) break;
         }
       } else {
         GetOverlappedResult(pipe, &ov, &transferredBytes, FALSE);
