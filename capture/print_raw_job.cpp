@@ -52,19 +52,16 @@ struct CaptureJob {
   const WCHAR* documentName;
   CaptureSettings settings;
   CaptureState state;
-  HANDLE jobHandle;
-  bool jobHandleOpen;
+  HANDLE jobHandle;  // null once closed
   HANDLE output;
-  bool fileOpened;
   bool dataFileCreated;
   bool ticketCaptured;
   bool hardLinkMode;
-  bool hardLinkMade;
-  bool linkPossible;
   bool aborted;
   bool startSent;
-  bool writeFailed;
-  DWORD writeError;
+  // The output could not be written completely: nothing is reported as captured.
+  bool failed;
+  DWORD failureError;
   BOOL lastReadResult;
   ULONGLONG totalReadBytes;
   ULONGLONG lastProgressStep;
@@ -88,22 +85,19 @@ struct CaptureJob {
   // As large as the data path: one capacity serves both when they are named.
   WCHAR ticketPath[kNameChars];
   WCHAR tempTicketPath[MAX_PATH];
-  WCHAR message[kMessageChars];
 };
 
-void Trace(const WCHAR* label, const WCHAR* value) {
-  OutputDebugStringW(label);
-  OutputDebugStringW(value);
+void TraceNumber(const WCHAR* format, DWORD value) {
+  WCHAR message[kMessageChars];
+  wsprintfW(message, format, value);
+  OutputDebugStringW(message);
 }
 
-void TraceNumber(CaptureJob& job, const WCHAR* format, DWORD value) {
-  wsprintfW(job.message, format, value);
-  OutputDebugStringW(job.message);
-}
-
-void CopyText(WCHAR* destination, DWORD destinationChars, const WCHAR* source) {
-  std::wcsncpy(destination, source, destinationChars - 1);
-  destination[destinationChars - 1] = L'\0';
+void Fail(CaptureJob& job, DWORD error, const WCHAR* traceFormat) {
+  if (job.failed) return;
+  job.failed = true;
+  job.failureError = error;
+  TraceNumber(traceFormat, error);
 }
 
 bool BeginsWithWord(const WCHAR* text, const WCHAR* word) {
@@ -156,16 +150,14 @@ void ChooseExtension(CaptureJob& job) {
   } else if (job.titleExtension[0]) {
     extension = job.titleExtension;
   }
-  CopyText(job.chosenExtension, kExtensionChars, extension);
+  CopyTruncated(job.chosenExtension, kExtensionChars, extension);
 }
 
 bool WritePiece(CaptureJob& job, int piece) {
   if (WriteOutputBytes(job.output, job.pieceStarts[piece], job.pieceLengthsBytes[piece])) {
     return true;
   }
-  job.writeFailed = true;
-  job.writeError = GetLastError();
-  TraceNumber(job, L"WriteFile returned %d", job.writeError);
+  Fail(job, GetLastError(), L"WriteFile returned %d");
   return false;
 }
 
@@ -185,9 +177,9 @@ void CloseOutput(CaptureJob& job) {
 }
 
 void CloseJobHandle(CaptureJob& job) {
-  if (job.jobHandleOpen) {
+  if (job.jobHandle) {
     ClosePrinter(job.jobHandle);
-    job.jobHandleOpen = false;
+    job.jobHandle = nullptr;
   }
 }
 
@@ -222,16 +214,14 @@ PieceResult BeginTicket(CaptureJob& job, int piece) {
   }
   job.output = CreateFileW(job.tempTicketPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  job.fileOpened = true;
   job.ticketCaptured = true;
-  // Only piece 0 is ever split; a ticket never begins in piece 1.
-  BYTE* starts[2] = {job.pieceStarts[piece], nullptr};
-  DWORD lengths[2] = {job.pieceLengthsBytes[piece], 0};
-  const BOOL ended = TrySplitBuffer(starts, lengths);
-  job.pieceStarts[0] = starts[0];
-  job.pieceLengthsBytes[0] = lengths[0];
-  job.pieceStarts[1] = starts[1];
-  job.pieceLengthsBytes[1] = lengths[1];
+  // The split works on piece 0; a second ticket right behind the first (in
+  // piece 1) is not provided for beyond being written as a ticket.
+  if (piece == 1) {
+    job.pieceStarts[0] = job.pieceStarts[1];
+    job.pieceLengthsBytes[0] = job.pieceLengthsBytes[1];
+  }
+  const BOOL ended = TrySplitBuffer(job.pieceStarts, job.pieceLengthsBytes);
   if (!WritePiece(job, 0)) return PieceResult::Stop;
   if (ended) {
     CloseOutput(job);
@@ -244,10 +234,10 @@ PieceResult BeginTicket(CaptureJob& job, int piece) {
 
 PieceResult BeginOutput(CaptureJob& job, int piece) {
   job.jobFormat = JobFormat::None;
-  Trace(L"Known format before checking...", job.knownFormat ? L"TRUE" : L"FALSE");
+  TraceLabelled(L"Known format before checking...", job.knownFormat ? L"TRUE" : L"FALSE");
   CheckSignatures(job.pieceStarts[piece], job.pieceLengthsBytes[piece], job.title,
                   kNameChars * sizeof(WCHAR), &job.jobFormat, &job.knownFormat);
-  Trace(L"Known format after checking...", job.knownFormat ? L"TRUE" : L"FALSE");
+  TraceLabelled(L"Known format after checking...", job.knownFormat ? L"TRUE" : L"FALSE");
   DecodeName(job.title, job, job.titleBase, job.titleExtension);
   const DWORD interpretTitle = ReadInterpretTitle();
 
@@ -257,7 +247,7 @@ PieceResult BeginOutput(CaptureJob& job, int piece) {
   } else if (job.documentBase[0]) {
     base = job.documentBase;
   }
-  CopyText(job.chosenBase, kNameChars, base);
+  CopyTruncated(job.chosenBase, kNameChars, base);
   ChooseExtension(job);
 
   if (job.jobFormat == JobFormat::Xpif) return BeginTicket(job, piece);
@@ -267,11 +257,12 @@ PieceResult BeginOutput(CaptureJob& job, int piece) {
   if (!FindUniqueNameForOutputFile(job.settings.jobId, job.settings.outputFolder, job.validName,
                                    job.chosenExtension, job.outputPath, job.ticketPath,
                                    kNameChars)) {
-    Trace(L"No room for an output name in ", job.settings.outputFolder);
+    TraceLabelled(L"No room for an output name in ", job.settings.outputFolder);
     return PieceResult::DeleteJob;
   }
 
-  if (!job.ticketCaptured && job.linkEntry && job.linkPossible &&
+  if (!job.ticketCaptured && job.linkEntry &&
+      OnSameVolume(job.settings.outputFolder, job.settings.spoolDirectory) &&
       FileExists(job.settings.wchSourceLinkPath)) {
     OutputDebugStringW(L"Hard link is requested");
     job.hardLinkMode = true;
@@ -283,10 +274,9 @@ PieceResult BeginOutput(CaptureJob& job, int piece) {
 
   job.output = CreateDataFile(job);
   if (job.output == INVALID_HANDLE_VALUE) {
-    TraceNumber(job, L"CreateFile returned %d", GetLastError());
+    TraceNumber(L"CreateFile returned %d", GetLastError());
     return PieceResult::DeleteJob;
   }
-  job.fileOpened = true;
   job.dataFileCreated = true;
   const bool written = WritePiece(job, piece);
   if (job.ticketCaptured && written) MoveTicket(job);
@@ -312,7 +302,6 @@ PieceResult ProcessPiece(CaptureJob& job, int piece) {
       return PieceResult::Continue;
     }
     case CaptureState::InData:
-      if (job.hardLinkMode && !job.ticketCaptured) return PieceResult::Continue;
       if (!WritePiece(job, piece)) return PieceResult::Stop;
       CheckProgress(job);
       return PieceResult::Continue;
@@ -320,37 +309,66 @@ PieceResult ProcessPiece(CaptureJob& job, int piece) {
   return PieceResult::Continue;
 }
 
-// A hard link that could not be made: the job is read again from the spooler
-// and written as a copy, so that it is not lost.
-bool CopyJobByReading(CaptureJob& job, BYTE* buffer) {
-  HANDLE reread = nullptr;
-  if (!OpenPrinterW(const_cast<WCHAR*>(job.documentName), &reread, nullptr)) return false;
-  job.output = CreateDataFile(job);
-  if (job.output == INVALID_HANDLE_VALUE) {
-    ClosePrinter(reread);
-    return false;
-  }
-  job.fileOpened = true;
-  job.dataFileCreated = true;
-  bool complete = false;
-  for (;;) {
-    DWORD readBytes = 0;
-    job.lastReadResult = ReadPrinter(reread, buffer, kReadBufferBytes, &readBytes);
-    if (!job.lastReadResult) break;
-    if (readBytes == 0) {
-      complete = true;
-      break;
-    }
+// Processes chunks, starting with the one in the buffer, until the job ends,
+// a read fails, the job is cancelled, the output fails or hard-link mode
+// makes reading further pointless.
+PieceResult ReadLoop(CaptureJob& job, BYTE* buffer, DWORD readBytes) {
+  while (readBytes != 0 && !job.hardLinkMode) {
+    job.totalReadBytes += readBytes;
     if (WaitWhilePausedThenCheckAborted(job.context)) {
       job.aborted = true;
       break;
     }
     job.pieceStarts[0] = buffer;
     job.pieceLengthsBytes[0] = readBytes;
-    if (!WritePiece(job, 0)) break;
+    job.pieceStarts[1] = nullptr;
+    job.pieceLengthsBytes[1] = 0;
+    for (int piece = 0; piece < 2; ++piece) {
+      if (!job.pieceStarts[piece] || job.pieceLengthsBytes[piece] == 0) continue;
+      const PieceResult result = ProcessPiece(job, piece);
+      if (result != PieceResult::Continue) return result;
+    }
+    job.lastReadResult = ReadPrinter(job.jobHandle, buffer, kReadBufferBytes, &readBytes);
+    if (!job.lastReadResult) break;
   }
-  ClosePrinter(reread);
-  return complete;
+  return PieceResult::Continue;
+}
+
+// Flushes and closes the open output; a data file that is not complete is
+// deleted, and so is a ticket whose data never came.
+void FinishOutput(CaptureJob& job) {
+  if (job.output != INVALID_HANDLE_VALUE) {
+    if (!FlushOutput(job.output)) Fail(job, GetLastError(), L"FlushFileBuffers returned %d");
+    CloseOutput(job);
+  }
+  if (!job.dataFileCreated && job.failed && job.ticketCaptured) DeleteFileW(job.tempTicketPath);
+  if (job.dataFileCreated && (!job.lastReadResult || job.aborted || job.failed)) {
+    DeleteFileW(job.outputPath);
+  }
+}
+
+// A hard link that could not be made: the job is read again from its start
+// through a new job handle and written as a copy, so that it is not lost.
+void CaptureByCopying(CaptureJob& job, BYTE* buffer) {
+  job.hardLinkMode = false;
+  if (!OpenPrinterW(const_cast<WCHAR*>(job.documentName), &job.jobHandle, nullptr)) {
+    job.jobHandle = nullptr;
+    Fail(job, GetLastError(), L"OpenPrinter returned %d");
+    return;
+  }
+  job.output = CreateDataFile(job);
+  if (job.output == INVALID_HANDLE_VALUE) {
+    Fail(job, GetLastError(), L"CreateFile returned %d");
+    return;
+  }
+  job.dataFileCreated = true;
+  job.state = CaptureState::InData;
+  job.totalReadBytes = 0;
+  job.lastProgressStep = 0;
+  DWORD readBytes = 0;
+  job.lastReadResult = ReadPrinter(job.jobHandle, buffer, kReadBufferBytes, &readBytes);
+  if (job.lastReadResult) ReadLoop(job, buffer, readBytes);
+  FinishOutput(job);
 }
 
 BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
@@ -374,23 +392,21 @@ BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
   docInfo.pDatatype = nullptr;
   if (!StartDocPrinterW(context->Printer, 1, reinterpret_cast<BYTE*>(&docInfo))) return FALSE;
 
-  Trace(L"pPrinterName", documentName);
+  TraceLabelled(L"pPrinterName", documentName);
   if (!OpenPrinterW(const_cast<WCHAR*>(documentName), &job.jobHandle, nullptr)) {
     EndDocPrinter(context->Printer);
     return FALSE;
   }
-  job.jobHandleOpen = true;
 
   LoadCaptureSettings(documentName, &job.settings);
   if (const WCHAR* missing = MissingCaptureSetting(job.settings)) {
     // The job stays in the spooler: nothing is written anywhere unexpected.
-    Trace(L"Capture setting missing: ", missing);
+    TraceLabelled(L"Capture setting missing: ", missing);
     CloseJobHandle(job);
     EndDocPrinter(context->Printer);
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
-  job.linkPossible = OnSameVolume(job.settings.outputFolder, job.settings.spoolDirectory);
 
   if (context->DocumentName) {
     DecodeName(context->DocumentName, job, job.documentBase, job.documentExtension);
@@ -398,97 +414,33 @@ BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
 
   DWORD readBytes = 0;
   job.lastReadResult = ReadPrinter(job.jobHandle, buffer, kReadBufferBytes, &readBytes);
-  if (!job.lastReadResult) {
-    CloseJobHandle(job);
-    EndDocPrinter(context->Printer);
-    return TRUE;
+  if (job.lastReadResult && ReadLoop(job, buffer, readBytes) == PieceResult::DeleteJob) {
+    return FailAndDeleteJob(job);
   }
+  FinishOutput(job);
 
-  while (readBytes != 0 && !job.hardLinkMode) {
-    job.totalReadBytes += readBytes;
-    if (WaitWhilePausedThenCheckAborted(context)) {
-      job.aborted = true;
-      break;
-    }
-    job.pieceStarts[0] = buffer;
-    job.pieceLengthsBytes[0] = readBytes;
-    job.pieceStarts[1] = nullptr;
-    job.pieceLengthsBytes[1] = 0;
-    PieceResult result = PieceResult::Continue;
-    for (int piece = 0; piece < 2 && result == PieceResult::Continue; ++piece) {
-      if (!job.pieceStarts[piece] || job.pieceLengthsBytes[piece] == 0) continue;
-      result = ProcessPiece(job, piece);
-    }
-    if (result == PieceResult::DeleteJob) return FailAndDeleteJob(job);
-    if (result == PieceResult::Stop) break;
-    job.lastReadResult = ReadPrinter(job.jobHandle, buffer, kReadBufferBytes, &readBytes);
-    if (!job.lastReadResult) break;
-  }
-
-  const bool captureFailed = [&]() {
-    if (job.output == INVALID_HANDLE_VALUE) return false;
-    const bool flushed = FlushOutput(job.output) != FALSE;
-    if (!flushed && !job.writeFailed) {
-      job.writeFailed = true;
-      job.writeError = GetLastError();
-      TraceNumber(job, L"FlushFileBuffers returned %d", job.writeError);
-    }
-    CloseOutput(job);
-    return job.writeFailed;
-  }();
-  // A ticket that never reached its data stays closed under its temporary name.
-  if (!job.dataFileCreated && job.writeFailed && job.ticketCaptured) {
-    DeleteFileW(job.tempTicketPath);
-  }
-  if (job.dataFileCreated && (!job.lastReadResult || job.aborted || captureFailed)) {
-    DeleteFileW(job.outputPath);
-  }
-
+  bool linked = false;
   if (job.hardLinkMode) {
     OutputDebugStringW(L"Hard linking! ");
     CloseJobHandle(job);
-    job.hardLinkMade =
-        job.linkEntry(job.outputPath, job.settings.wchSourceLinkPath, nullptr) != FALSE;
-    if (!job.hardLinkMade) {
-      TraceNumber(job, L"CreateHardLink returned %d", GetLastError());
-      if (!CopyJobByReading(job, buffer)) {
-        CloseOutput(job);
-        if (job.dataFileCreated) DeleteFileW(job.outputPath);
-        EndDocPrinter(context->Printer);
-        NotifyStopSpooling(job.settings.jobId);
-        // A cancelled job is consumed; any other failure leaves it queued.
-        return job.aborted ? TRUE : FALSE;
-      }
-      if (!FlushOutput(job.output)) {
-        job.writeFailed = true;
-        job.writeError = GetLastError();
-      }
-      CloseOutput(job);
-      if (job.writeFailed) DeleteFileW(job.outputPath);
+    linked = job.linkEntry(job.outputPath, job.settings.wchSourceLinkPath, nullptr) != FALSE;
+    if (!linked) {
+      TraceNumber(L"CreateHardLink returned %d", GetLastError());
+      CaptureByCopying(job, buffer);
     }
   }
 
-  if (!job.dataFileCreated && !job.hardLinkMade) {
-    CloseJobHandle(job);
-    EndDocPrinter(context->Printer);
-    if (job.writeFailed) {
-      SetLastError(job.writeError);
-      return FALSE;
-    }
-    return TRUE;
-  }
-
-  if (job.lastReadResult && !job.aborted && !job.writeFailed) {
+  if ((job.dataFileCreated || linked) && job.lastReadResult && !job.aborted && !job.failed) {
     DWORD writtenBytes = 0;
     WritePrinter(context->Printer, job.outputPath,
                  static_cast<DWORD>(std::wcslen(job.outputPath) * sizeof(WCHAR)), &writtenBytes);
-    TraceNumber(job, L"WritePrinter returned %d", GetLastError());
+    TraceNumber(L"WritePrinter returned %d", GetLastError());
   }
   CloseJobHandle(job);
   EndDocPrinter(context->Printer);
   if (job.startSent) NotifyStopSpooling(job.settings.jobId);
-  if (job.writeFailed) {
-    SetLastError(job.writeError);
+  if (job.failed) {
+    SetLastError(job.failureError);
     return FALSE;
   }
   return TRUE;

@@ -51,23 +51,23 @@ void ReadStringValue(HKEY key, const WCHAR* name, DWORD limitBytes, WCHAR* desti
   destination[sizeBytes / sizeof(WCHAR)] = L'\0';
 }
 
-void CopyTruncated(WCHAR* destination, DWORD destinationChars, const WCHAR* source) {
-  std::wcsncpy(destination, source, destinationChars - 1);
-  destination[destinationChars - 1] = L'\0';
-}
-
 void AppendTruncated(WCHAR* destination, DWORD destinationChars, const WCHAR* source) {
   const size_t used = std::wcslen(destination);
   if (used + 1 >= destinationChars) return;
   CopyTruncated(destination + used, static_cast<DWORD>(destinationChars - used), source);
 }
 
-void Trace(const WCHAR* label, const WCHAR* value) {
+}  // namespace
+
+void CopyTruncated(WCHAR* destination, DWORD destinationChars, const WCHAR* source) {
+  std::wcsncpy(destination, source, destinationChars - 1);
+  destination[destinationChars - 1] = L'\0';
+}
+
+void TraceLabelled(const WCHAR* label, const WCHAR* value) {
   OutputDebugStringW(label);
   OutputDebugStringW(value);
 }
-
-}  // namespace
 
 void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings) {
   *settings = CaptureSettings();
@@ -126,8 +126,8 @@ void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings) {
     AppendTruncated(settings->wchSourceLinkPath, kPathChars, settings->spoolFileName);
   }
 
-  Trace(L"wchDestinationLinkPath", settings->wchDestinationLinkPath);
-  Trace(L"wchSourceLinkPath", settings->wchSourceLinkPath);
+  TraceLabelled(L"wchDestinationLinkPath", settings->wchDestinationLinkPath);
+  TraceLabelled(L"wchSourceLinkPath", settings->wchSourceLinkPath);
 
   const size_t folderChars = std::wcslen(settings->outputFolder);
   if (folderChars > 0 && settings->outputFolder[folderChars - 1] != L'\\') {
