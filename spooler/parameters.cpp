@@ -78,13 +78,8 @@ USHORT GetKeyValue(const WCHAR* parameters, const WCHAR* key, KeyValueType type,
   // Moves p just past the next ';' (or to the end when there is none).
   auto skipEntry = [&]() {
     const WCHAR* semicolon = std::wcschr(p, L';');
-    if (!semicolon) {
-      p = parameters + std::wcslen(parameters);
-      return false;
-    }
-    p = semicolon + 1;
+    p = semicolon ? semicolon + 1 : p + std::wcslen(p);
     state = ScanState::Between;
-    return true;
   };
 
   while (*p) {
@@ -92,7 +87,7 @@ USHORT GetKeyValue(const WCHAR* parameters, const WCHAR* key, KeyValueType type,
     switch (state) {
       case ScanState::Between:
         if (ch == L'=') {
-          if (!skipEntry()) continue;
+          skipEntry();
           continue;
         }
         if (!IsBlank(ch) && ch != L';') {
