@@ -75,18 +75,7 @@ bool PathIsTaken(const WCHAR* path) {
 
 // Decimal without leading zeros; the whole LONG range.
 size_t FormatNumber(LONG number, WCHAR* digits) {
-  WCHAR reversed[16];
-  size_t count = 0;
-  long long magnitude = number < 0 ? -static_cast<long long>(number) : number;
-  do {
-    reversed[count++] = static_cast<WCHAR>(L'0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude > 0);
-  size_t chars = 0;
-  if (number < 0) digits[chars++] = L'-';
-  while (count > 0) digits[chars++] = reversed[--count];
-  digits[chars] = L'\0';
-  return chars;
+  return static_cast<size_t>(wsprintfW(digits, L"%d", number));
 }
 
 // folder + base + number + "." + extension; the caller has checked the fit.
