@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "platform/registry_key.h"
+
 const WCHAR kPrintersKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
 const WCHAR kHalvekPortsKey[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port\\Ports\\";
@@ -13,22 +15,6 @@ constexpr DWORD kKeyPathChars = 270;
 // String values are read with these limits in bytes, terminator included.
 constexpr DWORD kPathValueBytes = 260;
 constexpr DWORD kPortValueBytes = 32;
-
-class RegistryKey {
- public:
-  RegistryKey(const WCHAR* path, REGSAM access) {
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, &key_) != ERROR_SUCCESS) key_ = nullptr;
-  }
-  ~RegistryKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 // Reads a string value of at most limitBytes into destination, which holds
 // more characters than the limit allows; on any failure destination is empty.

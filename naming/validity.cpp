@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "naming/naming.h"
+#include "platform/registry_key.h"
 
 namespace {
 
@@ -12,16 +13,6 @@ const WCHAR kEmptyNameReplacement[] = L"spoold_file";
 
 constexpr DWORD kRuleNameCapacityChars = 260;
 constexpr DWORD kRuleDataSizeBytes = 260;
-
-struct RegistryKey {
-  HKEY key = nullptr;
-  RegistryKey() = default;
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  ~RegistryKey() {
-    if (key) RegCloseKey(key);
-  }
-};
 
 bool IsReplacedCharacter(WCHAR c) {
   if (c >= 0x01 && c <= 0x1F) return true;
@@ -59,11 +50,8 @@ bool IsSpace(WCHAR c) {
 // Length of the first prefix rule (in enumeration order) that begins the
 // text; 0 when there is none. An empty rule matches and removes nothing.
 size_t MatchPrefixRule(const WCHAR* text, size_t textChars) {
-  RegistryKey prefixes;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrefixKey, 0, KEY_QUERY_VALUE, &prefixes.key) !=
-      ERROR_SUCCESS) {
-    return 0;
-  }
+  RegistryKey prefixes(kPrefixKey, KEY_QUERY_VALUE);
+  if (!prefixes.get()) return 0;
   OutputDebugStringW(L"1.ApplyValidityRules:");
   for (DWORD index = 0;; ++index) {
     WCHAR ruleName[kRuleNameCapacityChars];
@@ -72,7 +60,7 @@ size_t MatchPrefixRule(const WCHAR* text, size_t textChars) {
     DWORD prefixBytes = kRuleDataSizeBytes;
     DWORD type = REG_NONE;
     // A value too large for either buffer ends the search like the last one.
-    if (RegEnumValueW(prefixes.key, index, ruleName, &ruleNameChars, nullptr, &type,
+    if (RegEnumValueW(prefixes.get(), index, ruleName, &ruleNameChars, nullptr, &type,
                       reinterpret_cast<BYTE*>(prefix), &prefixBytes) != ERROR_SUCCESS) {
       break;
     }
