@@ -4,14 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "tests/format/format_test_support.h"
 
 namespace {
-
-using format_test::Check;
-using format_test::CheckResult;
 
 const std::wstring kNihongo = L"\u65e5\u672c\u8a9e";
 
@@ -32,7 +28,7 @@ TEST(CodePage932, Fixtures) {
       {"plain_title_lf.ps", FALSE, L" Report Q3"},
   };
   for (const auto& c : cases) {
-    const std::string block = format_test::ReadFixture(c.file);
+    const std::string block = ReadFixture(c.file);
     ASSERT_FALSE(block.empty()) << c.file;
     const CheckResult result = Check(block);
     EXPECT_EQ(result.format, JobFormat::PostScript) << c.file;
@@ -65,12 +61,6 @@ TEST(CodePage932, ShiftJisTitlesThroughEachPath) {
     EXPECT_EQ(result.known, c.known) << c.name;
     EXPECT_EQ(result.title, c.title) << c.name;
   }
-  // The trace shows the block's start converted whole, the title copied byte by byte.
-  format_test::TraceCapture traces;
-  Check("%!PS\n%%Title: \x93\xfa\n");
-  EXPECT_EQ(traces.Texts(),
-            (std::vector<std::wstring>{L"CheckSignatures:", L"%!PS\n%%Title: \u65e5\n",
-                                       L"CheckSignatures:", L" \u30fb\u30fb"}));
 }
 
 }  // namespace

@@ -9,17 +9,12 @@
 
 namespace {
 
-using format_test::Check;
-using format_test::CheckResult;
-
-struct FixtureCase {
+const struct {
   const char* file;
   JobFormat format;
   BOOL known;
   std::wstring title;
-};
-
-const FixtureCase kCases[] = {
+} kCases[] = {
     {"acrobat9_mac_hex_utf16.ps", JobFormat::PostScript, TRUE, L"Caf\u00e9 \u65e5\u672c"},
     {"acrobat8_macos_roman.ps", JobFormat::PostScript, TRUE, L"(Quarterly Report.pdf)"},
     // Shift-JIS bytes read in code page 1252.
@@ -40,33 +35,27 @@ const FixtureCase kCases[] = {
     {"no_title.ps", JobFormat::PostScript, FALSE, L""},
 };
 
-// Every fixture, then all of them again on four threads at once: the
-// checks share no state.
+// Then all again on four threads at once: the checks share no state.
 TEST(ProducerFixtures, FormatKnownFlagAndTitleAlsoConcurrently) {
   std::vector<std::string> blocks;
-  for (const FixtureCase& c : kCases) {
-    blocks.push_back(format_test::ReadFixture(c.file));
-    ASSERT_FALSE(blocks.back().empty()) << c.file;
-    const CheckResult result = Check(blocks.back());
-    EXPECT_EQ(result.format, c.format) << c.file;
-    EXPECT_EQ(result.known, c.known) << c.file;
-    EXPECT_EQ(result.title, c.title) << c.file;
-  }
-  std::vector<int> mismatches(4, 0);
-  std::vector<std::thread> threads;
-  for (size_t t = 0; t < mismatches.size(); ++t) {
-    threads.emplace_back([&, t] {
-      for (int round = 0; round < 50; ++round) {
-        for (size_t i = 0; i < blocks.size(); ++i) {
-          const CheckResult result = Check(blocks[i]);
-          mismatches[t] += result.format != kCases[i].format || result.known != kCases[i].known ||
-                           result.title != kCases[i].title;
-        }
+  for (const auto& c : kCases) blocks.push_back(ReadFixture(c.file));
+  std::vector<int> mismatches(5, 0);
+  const auto run = [&](size_t slot, int rounds) {
+    for (int round = 0; round < rounds; ++round) {
+      for (size_t i = 0; i < blocks.size(); ++i) {
+        const CheckResult r = Check(blocks[i]);
+        const bool same = r.format == kCases[i].format && r.known == kCases[i].known &&
+                          r.title == kCases[i].title;
+        EXPECT_TRUE(same || slot > 0) << kCases[i].file;
+        mismatches[slot] += !same;
       }
-    });
-  }
+    }
+  };
+  run(0, 1);
+  std::vector<std::thread> threads;
+  for (size_t t = 1; t < mismatches.size(); ++t) threads.emplace_back(run, t, 50);
   for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+  EXPECT_EQ(mismatches, std::vector<int>(5, 0));
 }
 
 }  // namespace
