@@ -8,14 +8,6 @@
 
 namespace {
 
-using naming_test::Apply;
-using naming_test::CaptureInto;
-using naming_test::GuardedBuffer;
-using naming_test::ListFolder;
-using naming_test::PrefixRulesTest;
-using naming_test::ReadWholeFile;
-using naming_test::TempFolder;
-
 TEST(ValidName932, JapaneseSurvivesWhatTheCodePageLacksDoesNot) {
   ASSERT_EQ(GetACP(), 932u);
   const struct {

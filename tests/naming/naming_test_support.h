@@ -1,5 +1,5 @@
-// Shared helpers of the naming tests (header only: both test programs use
-// them): guarded buffers, prefix rules and captures into real folders.
+// Shared by both naming programs: guarded buffers, prefix rules and captures
+// into real folders.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,21 +13,12 @@
 #include "tests/support/registry_guard.h"
 #include "tests/support/test_files.h"
 
-namespace naming_test {
-
 constexpr WCHAR kPrefixKey[] = L"Software\\Halvek\\Vornak\\Spooler\\Prefix";
-constexpr WCHAR kGuardChar = 0xCDCD;
 
-using ::ListFolder;
-using ::ReadWholeFile;
-using ::RemoveTree;
-using ::TempFolder;
-using ::WriteNewFile;
-
-// A buffer of capacityChars with guard characters behind it.
+// capacityChars of fill with guard characters behind, to catch overruns.
 struct GuardedBuffer {
   explicit GuardedBuffer(size_t capacity, WCHAR fill = L'\0')
-      : capacityChars(capacity), storage(capacity + 16, kGuardChar) {
+      : capacityChars(capacity), storage(capacity + 16, 0xCDCD) {
     std::fill(storage.begin(), storage.begin() + capacity, fill);
   }
   WCHAR* data() { return storage.data(); }
@@ -36,7 +27,7 @@ struct GuardedBuffer {
   }
   bool GuardIntact() const {
     return std::all_of(storage.begin() + capacityChars, storage.end(),
-                       [](WCHAR c) { return c == kGuardChar; });
+                       [](WCHAR c) { return c == 0xCDCD; });
   }
   size_t capacityChars;
   std::vector<WCHAR> storage;
@@ -46,19 +37,17 @@ struct GuardedBuffer {
 class PrefixRulesTest : public ::testing::Test {
  protected:
   void SetUp() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPrefixKey); }
-  void AddRule(const WCHAR* valueName, const std::wstring& prefix, DWORD type = REG_SZ) {
-    ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, kPrefixKey, valueName, prefix, type),
+  void AddRaw(const WCHAR* valueName, DWORD type, const void* data, DWORD sizeBytes) {
+    ASSERT_EQ(SetRegistryValue(HKEY_LOCAL_MACHINE, kPrefixKey, valueName, type, data, sizeBytes),
               ERROR_SUCCESS);
   }
-  void AddRawValue(const WCHAR* valueName, DWORD type, const void* data, DWORD dataSizeBytes) {
-    ASSERT_EQ(
-        SetRegistryValue(HKEY_LOCAL_MACHINE, kPrefixKey, valueName, type, data, dataSizeBytes),
-        ERROR_SUCCESS);
+  void AddRule(const WCHAR* valueName, const std::wstring& prefix, DWORD type = REG_SZ) {
+    AddRaw(valueName, type, prefix.c_str(), static_cast<DWORD>((prefix.size() + 1) * 2));
   }
   ScopedRegistryValues guard_{HKEY_LOCAL_MACHINE, kPrefixKey};
 };
 
-// ApplyValidityRules into a buffer of sizeBytes with guard characters behind it.
+// ApplyValidityRules into sizeBytes with guard characters behind.
 inline std::wstring Apply(const std::wstring& name, DWORD sizeBytes = 540) {
   GuardedBuffer result(sizeBytes / sizeof(WCHAR));
   ApplyValidityRules(name.c_str(), result.data(), sizeBytes);
@@ -66,9 +55,8 @@ inline std::wstring Apply(const std::wstring& name, DWORD sizeBytes = 540) {
   return result.text();
 }
 
-// Splits, applies the rules, finds the path and writes the file as the
-// capture does (retrying when the file appeared meanwhile); returns the data
-// path ("" on failure).
+// Split, rules, path and file as the capture does them, retrying when the
+// file appeared meanwhile; the data path, "" on failure.
 inline std::wstring CaptureInto(const std::wstring& folder, const std::wstring& title,
                                 const WCHAR* extension, LONG jobId, const std::string& bytes) {
   WCHAR base[270], titleExtension[32], validName[270] = {}, dataPath[270], ticketPath[270];
@@ -77,13 +65,10 @@ inline std::wstring CaptureInto(const std::wstring& folder, const std::wstring& 
   ApplyValidityRules(base, validName, sizeof validName);
   for (int attempt = 0; attempt < 1000; ++attempt) {
     if (!FindUniqueNameForOutputFile(jobId, folder.c_str(), validName, extension, dataPath,
-                                     ticketPath, 270)) {
+                                     ticketPath, 270))
       return L"";
-    }
     if (WriteNewFile(dataPath, bytes)) return dataPath;
     if (GetLastError() != ERROR_FILE_EXISTS) return L"";
   }
   return L"";
 }
-
-}  // namespace naming_test
