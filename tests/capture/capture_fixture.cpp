@@ -1,28 +1,118 @@
 #include "tests/capture/capture_fixture.h"
 
+#include <atomic>
+#include <mutex>
+
+#include "capture/capture.h"
 #include "capture/settings.h"
-#include "spooler/context.h"
+#include "notify/notify.h"
+#include "platform/ostralib.h"
 
 namespace sd = spooler_double;
 
-void CaptureTest::SetUp() {
+namespace {
+std::mutex recorderLock;
+std::vector<RecordedMessage> recorded;
+std::atomic<unsigned> writeCount{0}, failFrom{0};
+std::atomic<DWORD> writeError{0}, flushError{0};
+}  // namespace
+
+std::vector<RecordedMessage> RecordedMessages() {
+  std::lock_guard<std::mutex> guard(recorderLock);
+  return recorded;
+}
+
+std::vector<DWORD> RecordedCommands() {
+  std::vector<DWORD> commands;
+  for (const RecordedMessage& message : RecordedMessages()) commands.push_back(message.command);
+  return commands;
+}
+
+void FailOutputWritesFrom(unsigned nth, DWORD error) {
+  writeError = error;
+  failFrom = nth;
+}
+
+void FailOutputFlush(DWORD error) {
+  flushError = error;
+}
+
+unsigned OutputWriteCount() {
+  return writeCount;
+}
+
+BOOL WriteOutputBytes(HANDLE file, const BYTE* data, DWORD sizeBytes) {
+  const unsigned number = ++writeCount;
+  const bool fail = failFrom != 0 && number >= failFrom;
+  DWORD writtenBytes = 0;
+  const BOOL wrote =
+      WriteFile(file, data, fail ? sizeBytes / 2 : sizeBytes, &writtenBytes, nullptr);
+  if (fail) SetLastError(writeError);
+  return !fail && wrote && writtenBytes == sizeBytes;
+}
+
+BOOL FlushOutput(HANDLE file) {
+  if (flushError) SetLastError(flushError);
+  return !flushError && FlushFileBuffers(file);
+}
+
+extern "C" {
+
+BOOL WINAPI MsgQueCreate(const WCHAR* /*queueName*/, DWORD /*mode*/, MsgQueHandle* queue) {
+  *queue = reinterpret_cast<MsgQueHandle>(static_cast<ULONG_PTR>(0x51));
+  return TRUE;
+}
+
+void* WINAPI MsgQueAlloc(DWORD sizeBytes) {
+  return GlobalAlloc(GMEM_FIXED, sizeBytes);
+}
+
+BOOL WINAPI MsgQueSendMessage(MsgQueHandle /*queue*/, void* block) {
+  const auto* header = static_cast<const SpoolingMessage*>(block);
+  RecordedMessage message = {header->messageSizeBytes, header->command, header->jobId, L"", 0};
+  if (header->command == static_cast<DWORD>(SpoolingCommand::Start)) {
+    const auto* start = static_cast<const SpoolingStartMessage*>(block);
+    message.path.assign(start->outputPath, wcsnlen(start->outputPath, MAX_PATH));
+  } else if (header->command == static_cast<DWORD>(SpoolingCommand::Progress)) {
+    message.bytesSoFar = static_cast<const SpoolingProgressMessage*>(block)->bytesSoFar;
+  }
+  std::lock_guard<std::mutex> guard(recorderLock);
+  recorded.push_back(message);
+  return TRUE;
+}
+
+BOOL WINAPI MsgQueFree(void* block) {
+  return GlobalFree(block) == nullptr;
+}
+
+BOOL WINAPI MsgQueDelete(MsgQueHandle /*queue*/) {
+  return TRUE;
+}
+
+}  // extern "C"
+
+void CaptureTest::ResetDoubles() {
   sd::Reset();
   sd::AddPrinter(kCapturePrinter);
-  ResetQueueRecorder();
-  ResetOutputWrites();
+  std::lock_guard<std::mutex> guard(recorderLock);
+  recorded.clear();
+  writeCount = failFrom = 0;
+  flushError = 0;
+}
+
+void CaptureTest::SetUp() {
+  ResetDoubles();
   for (const WCHAR* key :
        {L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers",
         L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port", L"Software\\Halvek"}) {
     guards_.push_back(std::make_unique<ScopedRegistryValues>(HKEY_LOCAL_MACHINE, key));
   }
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Halvek");
-
   root_ = std::make_unique<TempFolder>();
   outputFolder_ = root_->path + L"out\\";
   spoolFolder_ = root_->path + L"spool";
   ASSERT_TRUE(CreateDirectoryW(outputFolder_.c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW(spoolFolder_.c_str(), nullptr));
-
   ASSERT_EQ(
       SetRegistryString(HKEY_LOCAL_MACHINE, kPrintersKey, L"DefaultSpoolDirectory", spoolFolder_),
       ERROR_SUCCESS);
@@ -33,7 +123,7 @@ void CaptureTest::SetUp() {
 }
 
 void CaptureTest::TearDown() {
-  sd::Reset();
+  ResetDoubles();
   root_.reset();
   while (!guards_.empty()) guards_.pop_back();
 }
@@ -74,12 +164,16 @@ HANDLE CaptureTest::OpenJob(const CaptureRequest& request) {
   return OpenPrintProcessor(const_cast<WCHAR*>(kCapturePrinter), &openData);
 }
 
+BOOL CaptureTest::Print(HANDLE handle, LONG jobId) {
+  std::wstring jobName = JobName(jobId);
+  return PrintDocumentOnPrintProcessor(handle, &jobName[0]);
+}
+
 BOOL CaptureTest::Capture(const CaptureRequest& request) {
   HANDLE handle = OpenJob(request);
   EXPECT_NE(handle, nullptr);
   if (!handle) return FALSE;
-  std::wstring jobName = JobName(request.jobId);
-  const BOOL result = PrintDocumentOnPrintProcessor(handle, &jobName[0]);
+  const BOOL result = Print(handle, request.jobId);
   const DWORD error = GetLastError();
   EXPECT_TRUE(ClosePrintProcessor(handle));
   SetLastError(error);
@@ -88,9 +182,7 @@ BOOL CaptureTest::Capture(const CaptureRequest& request) {
 
 std::vector<OutputFile> CaptureTest::OutputFiles() const {
   std::vector<OutputFile> files;
-  for (const std::wstring& name : ListFolder(outputFolder_)) {
-    files.push_back({name, ReadWholeFile(outputFolder_ + name)});
-  }
+  for (const std::wstring& name : ListFolder(outputFolder_)) files.push_back({name, Output(name)});
   return files;
 }
 
@@ -116,6 +208,7 @@ std::string JobBytes(size_t sizeBytes, unsigned seed) {
   return bytes;
 }
 
-std::wstring Widen(const std::string& ascii) {
-  return std::wstring(ascii.begin(), ascii.end());
+std::string PdfWithTitle(const std::string& title, size_t sizeBytes) {
+  std::string bytes = "%PDF-1.4\n%%Title:" + title + "\n";
+  return bytes + JobBytes(sizeBytes > bytes.size() ? sizeBytes - bytes.size() : 0);
 }

@@ -1,5 +1,6 @@
-// A printer, port and output folder set up for real in the registry and on
-// disk, with the spooler double and the queue recorder reset around each test.
+// A printer, port and output folder set up in the registry and on disk, with
+// the spooler double, the queue recorder and the output writes reset around
+// each test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,8 +10,6 @@
 #include <vector>
 
 #include "platform/win.h"
-#include "tests/capture/output_writes_double.h"
-#include "tests/capture/queue_recorder.h"
 #include "tests/support/registry_guard.h"
 #include "tests/support/spooler_double.h"
 #include "tests/support/test_files.h"
@@ -19,6 +18,23 @@ constexpr WCHAR kCapturePrinter[] = L"Halvek Cap";
 constexpr WCHAR kCapturePort[] = L"HCAP1";
 constexpr LONG kCaptureJobId = 42;
 
+// A message the capture sent to the request queue.
+struct RecordedMessage {
+  DWORD sizeBytes;
+  DWORD command;
+  LONG jobId;
+  std::wstring path;  // start only
+  DWORD bytesSoFar;   // progress only
+};
+std::vector<RecordedMessage> RecordedMessages();
+std::vector<DWORD> RecordedCommands();
+
+// Output writes go to the real file unless armed: from the nth write (1-based)
+// on, each writes half its bytes and fails with `error`, like a full disk.
+void FailOutputWritesFrom(unsigned nth, DWORD error);
+void FailOutputFlush(DWORD error);
+unsigned OutputWriteCount();
+
 struct OutputFile {
   std::wstring name;
   std::string bytes;
@@ -26,29 +42,31 @@ struct OutputFile {
 
 struct CaptureRequest {
   std::string bytes;
-  std::wstring documentName = L"";  // the open data's pDocumentName; "" gives none
+  std::wstring documentName = L"";  // "" gives none
   std::wstring datatype = L"RAW";
   LONG jobId = kCaptureJobId;
   DWORD maxChunkBytes = 0;
-  // The spooler's own spool file of the job exists with the job's bytes.
-  bool spoolFile = false;
+  bool spoolFile = false;  // the spooler's spool file exists with the job's bytes
 };
 
 class CaptureTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  // Forgets spooler, queue and write state between cases of one test.
+  void ResetDoubles();
 
   // Runs one job through open, print and close; returns the print result.
   BOOL Capture(const CaptureRequest& request);
-  // Opens a handle for a job and leaves the run to the caller.
   HANDLE OpenJob(const CaptureRequest& request);
+  BOOL Print(HANDLE handle, LONG jobId = kCaptureJobId);
   static std::wstring JobName(LONG jobId);
 
   std::vector<OutputFile> OutputFiles() const;
-  // The UTF-16 text written to the "Job Ticket Link" documents.
+  // The text written to the "Job Ticket Link" documents.
   std::vector<std::wstring> PortPaths() const;
   std::wstring SpoolFilePath(LONG jobId) const;
+  std::string Output(const std::wstring& name) const { return ReadWholeFile(outputFolder_ + name); }
 
   void SetOutputPath(const std::wstring& path, DWORD type = REG_SZ);
   void SetInterpretTitle(DWORD value);
@@ -60,4 +78,4 @@ class CaptureTest : public ::testing::Test {
 };
 
 std::string JobBytes(size_t sizeBytes, unsigned seed = 1);
-std::wstring Widen(const std::string& ascii);
+std::string PdfWithTitle(const std::string& title, size_t sizeBytes);

@@ -6,11 +6,21 @@
 
 namespace {
 
-class SettingsTest : public CaptureTest {};
+class SettingsTest : public CaptureTest {
+ protected:
+  CaptureSettings Load(const WCHAR* documentName = L"Halvek Cap, Job 42") {
+    CaptureSettings settings;
+    LoadCaptureSettings(documentName, &settings);
+    return settings;
+  }
+  void SetPort(const std::wstring& printer, const std::wstring& port) {
+    const std::wstring key = std::wstring(kPrintersKey) + printer;
+    ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), L"Port", port), ERROR_SUCCESS);
+  }
+};
 
 TEST_F(SettingsTest, LoadsEveryFieldFromNameAndRegistry) {
-  CaptureSettings settings;
-  LoadCaptureSettings(L"Halvek Cap, Job 42", &settings);
+  const CaptureSettings settings = Load();
   EXPECT_STREQ(settings.printerName, L"Halvek Cap");
   EXPECT_EQ(settings.jobId, 42);
   EXPECT_EQ(settings.spoolDirectory, spoolFolder_);
@@ -22,91 +32,61 @@ TEST_F(SettingsTest, LoadsEveryFieldFromNameAndRegistry) {
   EXPECT_EQ(MissingCaptureSetting(settings), nullptr);
 }
 
-TEST_F(SettingsTest, JobNumberAndSpoolFileName) {
-  struct Case {
+TEST_F(SettingsTest, JobNumberSpoolFileAndPrinterName) {
+  SetPort(L"Floor 3, Room 12", kCapturePort);
+  const struct {
     const WCHAR* documentName;
     LONG jobId;
     const WCHAR* spoolFile;
+    const WCHAR* printer;  // only the last comma splits
   } cases[] = {
-      {L"Halvek Cap, Job 7", 7, L"00007.SPL"},
-      {L"Halvek Cap, Job 123456", 123456, L"123456.SPL"},
-      {L"Halvek Cap, Job 0042x", 42, L"00042.SPL"},
-      {L"Halvek Cap, Job", 0, L"00000.SPL"},
-      {L"Halvek Cap, Job abc", 0, L"00000.SPL"},
+      {L"Halvek Cap, Job 123456", 123456, L"123456.SPL", L"Halvek Cap"},
+      {L"Halvek Cap, Job 0042x", 42, L"00042.SPL", L"Halvek Cap"},
+      {L"Halvek Cap, Job abc", 0, L"00000.SPL", L"Halvek Cap"},
+      {L"Floor 3, Room 12, Job 9", 9, L"00009.SPL", L"Floor 3, Room 12"},
   };
-  for (const Case& c : cases) {
-    CaptureSettings settings;
-    LoadCaptureSettings(c.documentName, &settings);
+  for (const auto& c : cases) {
+    const CaptureSettings settings = Load(c.documentName);
     EXPECT_EQ(settings.jobId, c.jobId) << c.documentName;
     EXPECT_STREQ(settings.spoolFileName, c.spoolFile) << c.documentName;
-    EXPECT_STREQ(settings.printerName, L"Halvek Cap") << c.documentName;
+    EXPECT_STREQ(settings.printerName, c.printer) << c.documentName;
+    EXPECT_STREQ(settings.portName, kCapturePort) << c.documentName;
   }
 }
 
-TEST_F(SettingsTest, OnlyTheLastCommaSplitsThePrinterName) {
-  const std::wstring printerKey = std::wstring(kPrintersKey) + L"Floor 3, Room 12";
-  ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, printerKey.c_str(), L"Port", kCapturePort),
-            ERROR_SUCCESS);
-  CaptureSettings settings;
-  LoadCaptureSettings(L"Floor 3, Room 12, Job 9", &settings);
-  EXPECT_STREQ(settings.printerName, L"Floor 3, Room 12");
-  EXPECT_EQ(settings.jobId, 9);
-  EXPECT_STREQ(settings.portName, kCapturePort);
-}
-
 TEST_F(SettingsTest, OutputPathGetsExactlyOneTrailingBackslashAndIsExpanded) {
-  const std::wstring bare = outputFolder_.substr(0, outputFolder_.size() - 1);
   SetEnvironmentVariableW(L"HALVEK_TEST_ROOT", root_->path.c_str());
-  struct Case {
-    std::wstring stored;
-    DWORD type;
-    std::wstring expected;
-  } cases[] = {
-      {bare, REG_SZ, outputFolder_},
-      {outputFolder_, REG_SZ, outputFolder_},
-      {L"%HALVEK_TEST_ROOT%out", REG_EXPAND_SZ, outputFolder_},
-      // Expanded whatever the value's type says.
-      {L"%HALVEK_TEST_ROOT%out\\", REG_SZ, outputFolder_},
+  const std::pair<std::wstring, DWORD> cases[] = {
+      {outputFolder_.substr(0, outputFolder_.size() - 1), REG_SZ},
+      {outputFolder_, REG_SZ},
+      {L"%HALVEK_TEST_ROOT%out", REG_EXPAND_SZ},
+      {L"%HALVEK_TEST_ROOT%out\\", REG_SZ},  // expanded whatever the type says
   };
-  for (const Case& c : cases) {
-    SetOutputPath(c.stored, c.type);
-    CaptureSettings settings;
-    LoadCaptureSettings(L"Halvek Cap, Job 1", &settings);
-    EXPECT_EQ(settings.outputFolder, c.expected) << c.stored;
+  for (const auto& c : cases) {
+    SetOutputPath(c.first, c.second);
+    EXPECT_EQ(Load().outputFolder, outputFolder_) << c.first;
   }
   SetEnvironmentVariableW(L"HALVEK_TEST_ROOT", nullptr);
 }
 
 TEST_F(SettingsTest, ValuesBeyondTheirLimitsAreNotRead) {
-  // 15 characters fit the port's 32 bytes; 16 do not.
-  const std::wstring longPort = L"P123456789ABCDEF";
-  const std::wstring printerKey = std::wstring(kPrintersKey) + kCapturePrinter;
-  ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, printerKey.c_str(), L"Port", longPort),
-            ERROR_SUCCESS);
-  CaptureSettings settings;
-  LoadCaptureSettings(L"Halvek Cap, Job 1", &settings);
-  EXPECT_STREQ(settings.portName, L"");
-  EXPECT_STREQ(MissingCaptureSetting(settings), L"Port");
-
-  ASSERT_EQ(
-      SetRegistryString(HKEY_LOCAL_MACHINE, printerKey.c_str(), L"Port", longPort.substr(0, 15)),
-      ERROR_SUCCESS);
-  const std::wstring portKey = std::wstring(kHalvekPortsKey) + longPort.substr(0, 15);
-  // 129 characters fit 260 bytes; 130 do not.
-  const std::wstring fits = L"C:\\" + std::wstring(126, L'a');
-  ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputPath", fits),
-            ERROR_SUCCESS);
-  LoadCaptureSettings(L"Halvek Cap, Job 1", &settings);
-  EXPECT_EQ(settings.outputFolder, fits + L"\\");
-  ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputPath", fits + L"b"),
-            ERROR_SUCCESS);
-  LoadCaptureSettings(L"Halvek Cap, Job 1", &settings);
-  EXPECT_STREQ(settings.outputFolder, L"");
-  EXPECT_STREQ(MissingCaptureSetting(settings), L"OutputPath");
+  // 15 characters fit the port's 32 bytes, 129 the output path's 260.
+  const std::wstring port = L"P123456789ABCDE", path = L"C:\\" + std::wstring(126, L'a');
+  SetPort(kCapturePrinter, port + L"F");
+  EXPECT_STREQ(MissingCaptureSetting(Load()), L"Port");
+  SetPort(kCapturePrinter, port);
+  const std::wstring portKey = std::wstring(kHalvekPortsKey) + port;
+  for (const std::wstring& stored : {path, path + L"b"}) {
+    ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputPath", stored),
+              ERROR_SUCCESS);
+    const CaptureSettings settings = Load();
+    EXPECT_EQ(settings.outputFolder, stored == path ? path + L"\\" : L"");
+  }
+  EXPECT_STREQ(MissingCaptureSetting(Load()), L"OutputPath");
 }
 
 TEST_F(SettingsTest, MissingOrUnsafeSettingsAreNamed) {
-  struct Case {
+  const struct {
     const WCHAR* documentName;
     const WCHAR* outputPath;  // null: value removed
     const WCHAR* missing;     // prefix of the reason
@@ -117,51 +97,37 @@ TEST_F(SettingsTest, MissingOrUnsafeSettingsAreNamed) {
       {L"Halvek Cap, Job 4", L"", L"OutputPath"},
       {L"Halvek Cap, Job 4", L"relative\\folder", L"OutputPath (not an absolute"},
       {L"Halvek Cap, Job 4", L"\\rooted", L"OutputPath (not an absolute"},
-      {L"Halvek Cap, Job 4", L"C:", L"OutputPath (a drive root"},
-      {L"Halvek Cap, Job 4", L"C:\\", L"OutputPath (a drive root"},
       {L"Halvek Cap, Job 4", L"D:", L"OutputPath (a drive root"},
+      {L"Halvek Cap, Job 4", L"C:\\", L"OutputPath (a drive root"},
       {L"Halvek Cap, Job 4", L"\\\\server\\share", nullptr},
-      {L"Halvek Cap, Job 4", L"C:\\out", nullptr},
   };
   const std::wstring portKey = std::wstring(kHalvekPortsKey) + kCapturePort;
-  for (const Case& c : cases) {
-    if (c.outputPath) {
-      SetOutputPath(c.outputPath);
-    } else {
-      RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputPath");
-    }
-    CaptureSettings settings;
-    LoadCaptureSettings(c.documentName, &settings);
-    const WCHAR* missing = MissingCaptureSetting(settings);
-    if (!c.missing) {
-      EXPECT_EQ(missing, nullptr) << c.documentName << L" " << c.outputPath;
-    } else {
-      ASSERT_NE(missing, nullptr) << c.documentName;
-      EXPECT_EQ(std::wcsncmp(missing, c.missing, std::wcslen(c.missing)), 0)
-          << c.documentName << L": " << missing;
-    }
+  for (const auto& c : cases) {
+    if (c.outputPath) SetOutputPath(c.outputPath);
+    if (!c.outputPath) RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputPath");
+    const WCHAR* missing = MissingCaptureSetting(Load(c.documentName));
+    const std::wstring got = missing ? missing : L"(none)";
+    EXPECT_EQ(got.compare(0, c.missing ? wcslen(c.missing) : 6, c.missing ? c.missing : L"(none)"),
+              0)
+        << c.documentName << L" " << got;
   }
 }
 
 TEST_F(SettingsTest, MissingSpoolDirectoryLeavesNoLinkSource) {
   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPrintersKey, L"DefaultSpoolDirectory");
-  CaptureSettings settings;
-  LoadCaptureSettings(L"Halvek Cap, Job 5", &settings);
+  const CaptureSettings settings = Load();
   EXPECT_STREQ(settings.spoolDirectory, L"");
   EXPECT_STREQ(settings.wchSourceLinkPath, L"");
   EXPECT_EQ(MissingCaptureSetting(settings), nullptr);
 }
 
 TEST_F(SettingsTest, InterpretTitleReadsAsOneUnlessStored) {
-  EXPECT_EQ(ReadInterpretTitle(), 1u);  // no Spooler key
+  EXPECT_EQ(ReadInterpretTitle(), 1u);  // no key
   SetInterpretTitle(0);
   EXPECT_EQ(ReadInterpretTitle(), 0u);
   SetInterpretTitle(5);
   EXPECT_EQ(ReadInterpretTitle(), 5u);
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, L"InterpretTitle");
-  EXPECT_EQ(ReadInterpretTitle(), 1u);
-  // A value of the wrong size cannot be read into 4 bytes.
-  const ULONGLONG wide = 0;
+  const ULONGLONG wide = 0;  // the wrong size cannot be read into 4 bytes
   ASSERT_EQ(SetRegistryValue(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, L"InterpretTitle", REG_QWORD,
                              &wide, sizeof(wide)),
             ERROR_SUCCESS);

