@@ -51,10 +51,7 @@ struct ListenerProcess {
     }
     if (output) CloseHandle(output);
   }
-  ListenerProcess(const ListenerProcess&) = delete;
-  ListenerProcess& operator=(const ListenerProcess&) = delete;
 
-  // Waits (boundedly) until the program owns the queue.
   bool WaitUntilListening() {
     for (int round = 0; process.hProcess && round < 400; ++round) {
       if (WaitNamedPipeW(L"\\\\.\\pipe\\RequestQue", 50)) return true;
@@ -64,7 +61,7 @@ struct ListenerProcess {
     return false;
   }
 
-  // The exit code once the program ends by itself within a minute, else -1.
+  // -1 when the program does not end by itself within a minute.
   long ExitCode() {
     DWORD code = 0;
     if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return -1;
@@ -72,35 +69,22 @@ struct ListenerProcess {
     return static_cast<long>(code);
   }
 
-  // Reads what is printed until count lines hold the marker; returns them.
+  // Reads until count printed lines hold the marker, or the program ends.
   std::vector<std::string> LinesWith(const std::string& marker, size_t count) {
-    std::vector<std::string> lines;
-    for (int round = 0; round < 400; ++round) {
-      lines.clear();
-      std::string line;
-      for (char c : printed) {
-        if (c != '\n') {
-          line += c;
-          continue;
-        }
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (;;) {
+      std::vector<std::string> lines;
+      for (size_t at = 0, end; (end = printed.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line =
+            printed.substr(at, end - at - (end > at && printed[end - 1] == '\r'));
         if (line.find(marker) != std::string::npos) lines.push_back(line);
-        line.clear();
       }
-      DWORD availableBytes = 0;
-      if (lines.size() >= count ||
-          !PeekNamedPipe(output, nullptr, 0, nullptr, &availableBytes, nullptr)) {
-        break;
-      }
-      std::vector<char> chunk(availableBytes + 1);
+      char chunk[512];
       DWORD readBytes = 0;
-      if (availableBytes == 0) {
-        Sleep(50);
-      } else if (ReadFile(output, chunk.data(), availableBytes, &readBytes, nullptr)) {
-        printed.append(chunk.data(), readBytes);
+      if (lines.size() >= count || !ReadFile(output, chunk, sizeof(chunk), &readBytes, nullptr)) {
+        return lines;
       }
+      printed.append(chunk, readBytes);
     }
-    return lines;
   }
 };
 
