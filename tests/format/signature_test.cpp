@@ -16,7 +16,6 @@ const std::string kCopyright =
 const std::string kAcrobat9 = "%%Creator: Adobe Acrobat 9.0\n";
 const std::string kMacRoman = "%ADO_DSC_Encoding: MacOS Roman\n";
 const std::string kOffice = "%%Creator: PScript5.dll Version 5.2.2\n";
-const std::string kMacUtf8 = "%APL_DSC_Encoding: UTF8\n";
 
 // A signature needs one byte more than itself.
 TEST(CheckSignatures, FormatFromTheBlocksStart) {
@@ -29,9 +28,7 @@ TEST(CheckSignatures, FormatFromTheBlocksStart) {
       {"<?xml version=\"1.0\"?><PPML><XPIF>x", JobFormat::Xpif},
       {"<?xml version=\"1.0\"?><PPML>x", JobFormat::Ppml},
       {"<?xml version=\"1.0\"?><job>x", JobFormat::None},
-      {"<?xml version=\"1.0\"?><xpif", JobFormat::None},
       {" %PDF-1.4\n", JobFormat::None},
-      {"\xEF\xBB\xBF<?xml?><xpif>", JobFormat::None},
       {"", JobFormat::None}};
   for (const auto& c : cases) EXPECT_EQ(Check(c.first).format, c.second) << c.first;
 }
@@ -43,11 +40,9 @@ TEST(CheckSignatures, PlainTitleCopyAndEmbeddedEps) {
       {"%!PS\n%%Title: Report\r\n%%EndComments\n", L" Report"},
       {"%!PS\n%%Title: R", L" R"},
       {"%!PS\n%%Title:", L""},
-      {"%%Title:x", L"x"},
       {"%!PS\n%%Title: A\200B\351\n", L" A\u20acB\u00e9"},
       {std::string("%!PS\n%%Title: A\0B\n", 18), L" A"},
       {"%!PS\n%%Title: first\n%%Title: second\n", L" first"},
-      {"%!PS\n%%EndComments\n", L""},
       {"%!PS\n%%Title:" + std::string(400, 'L') + "\n", std::wstring(269, L'L')},
       {"%!PS-Adobe-3.0\n%!PS-Adobe-3.0 EPSF-3.0\n%%Title: logo\n", L""},
       {"%!PS-Adobe-3.0 EPSF-3.0\n%%Title: logo\n", L" logo"},
@@ -147,16 +142,13 @@ TEST(ProducerDetection, CommentValues) {
       {IsMacOS, "%ADO_DSC_Encoding:\tMacOS\n", TRUE},
       {IsMacOS, "%ADO_DSC_Encoding: MacO", FALSE},
       {IsMacOSJapanese, "%ADO_DSC_Encoding: macos japanese\n", TRUE},
-      {IsMacOSJapanese, "%ADO_DSC_Encoding: MacOS Japanes", FALSE},
       {IsMacOS_UTF8, "%APL_DSC_Encoding: utf8\n", TRUE},
-      {IsMacOS_UTF8, "%APL_DSC_Encoding: UTF-8\n", FALSE},
       {IsMSOffice, "%%Creator: Word\n%%Title: PScript5.dll\n", TRUE},
       {IsMSOffice, "%%Creator: PScript5.dll", FALSE},
       {IsAcrobat8, "%%copyright: copyright(c)2000-2003 adobe systems, inc. all rights reserved.\n",
        TRUE},
       {IsAcrobat8, kCopyright.substr(0, kCopyright.size() - 2), FALSE},
       {IsAcrobat9, "ADOBE ACROBAT 9", TRUE},
-      {IsAcrobat9, "Adobe Acrobat 8.0", FALSE},
       {IsTitleHexEncodedPrefix, " <", TRUE},
       {IsTitleHexEncodedPrefix, " ", FALSE},
       {IsTitleHexEncodedPrefix, "<41>", FALSE}};
@@ -182,15 +174,11 @@ TEST(ProducerDetection, AcrobatCopyrightTraceIsBoundedAndTerminated) {
 // and the hex bytes decoder takes the title.
 TEST(ProducerDetection, DispatchOrder) {
   const std::pair<std::string, std::wstring> cases[] = {
-      {kAcrobat9 + kMacRoman + "%%Title: <FEFF00410042>\n", L"AB"},
       {"%%Creator:Adobe Acrobat 9.0\n" + kMacRoman + "%%Title: <FEFF00410042>\n", L"\u00fe\u00ff"},
       {kCopyright + kMacRoman + "%%Title: (Doc)  \n", L"(Doc)  "},
-      {"%ADO_DSC_Encoding: MacOS Japanese\n%%Title: (Doc)\r\n", L"(Doc)"},
       {kOffice + "%%Title: <41424>\r\n", L"AB@"},
-      {"%%Title: <E4>\n", L"\u00e4"},
       {kOffice + "%%Title:<4142>\n", L"4142>"},
       {"%%Creator: Word\n%%Title: PScript5.dll test\n", L"PScript5.dll test"},
-      {kMacUtf8 + "%%Title: (Gr\\303\\274\\303\\237e)\n", L"Gr\u00fc\u00dfe"},
       {kCopyright + "%%Title: (Doc)\n", L"!"},
       {"%%Creator: Word\n%%Title: Report\n", L"!"},
       {kOffice + kMacRoman + kAcrobat9, L"!"}};  // "!": not known, title untouched
