@@ -15,9 +15,9 @@
 // thread only.
 class TraceCapture {
  public:
-  TraceCapture() : handler_(AddVectoredExceptionHandler(1, &OnException)) { Active() = this; }
+  TraceCapture() : handler_(AddVectoredExceptionHandler(1, &OnException)) { active_ = this; }
   ~TraceCapture() {
-    Active() = nullptr;
+    active_ = nullptr;
     RemoveVectoredExceptionHandler(handler_);
   }
   bool Contains(const std::wstring& text) const {
@@ -26,14 +26,11 @@ class TraceCapture {
   std::vector<std::wstring> texts;
 
  private:
-  static TraceCapture*& Active() {
-    static TraceCapture* active = nullptr;
-    return active;
-  }
+  static inline TraceCapture* active_ = nullptr;
   static LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
     const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
     const bool wide = record->ExceptionCode == 0x4001000A;  // DBG_PRINTEXCEPTION_WIDE_C
-    if (!Active() || record->NumberParameters < 2 || (!wide && record->ExceptionCode != 0x40010006))
+    if (!active_ || record->NumberParameters < 2 || (!wide && record->ExceptionCode != 0x40010006))
       return EXCEPTION_CONTINUE_SEARCH;
     const int count = std::max(static_cast<int>(record->ExceptionInformation[0]) - 1, 0);
     const void* text = reinterpret_cast<const void*>(record->ExceptionInformation[1]);
@@ -44,7 +41,7 @@ class TraceCapture {
       value.resize(
           MultiByteToWideChar(CP_ACP, 0, static_cast<const char*>(text), count, &value[0], count));
     }
-    Active()->texts.push_back(value);
+    active_->texts.push_back(value);
     return EXCEPTION_CONTINUE_EXECUTION;
   }
   PVOID handler_;
