@@ -1,6 +1,6 @@
 // Jobs captured through Wine's spooler: names, bytes, tickets, links, the
 // port's path document and the queue messages.
-#include <gtest/gtest.h>
+#include <sstream>
 
 #include "tests/e2e/e2e_support.h"
 
@@ -9,13 +9,13 @@ namespace {
 
 const std::wstring kListenLog = L"C:\\e2e-jobs\\listen.txt";
 
-std::string Utf16Bytes(const std::wstring& text) {
-  std::string bytes;
-  for (wchar_t unit : text) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
-  }
-  return bytes;
+std::wstring Example(const std::wstring& name) {
+  std::wstring path =
+      L"Z:" +
+      std::wstring(HALVEK_EXAMPLES_DIR, HALVEK_EXAMPLES_DIR + sizeof(HALVEK_EXAMPLES_DIR) - 1) +
+      L"/" + name;
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
 }
 
 std::string JsonPath(const std::wstring& path) {
@@ -25,18 +25,6 @@ std::string JsonPath(const std::wstring& path) {
     escaped.push_back(byte);
   }
   return "\"path\":\"" + escaped + "\"";
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
 }
 
 // The queue's listener as a separate process writing to a log file.
@@ -55,18 +43,16 @@ struct Listener {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = log;
     startup.hStdError = log;
-    std::wstring line =
-        Quote(BinFolder() + L"\\halvek-listen.exe") + L" --count " + std::to_wstring(messages);
+    std::wstring line = Quote(tools::ModuleFolder() + L"\\halvek-listen.exe") + L" --count " +
+                        std::to_wstring(messages);
     started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                              nullptr, &startup, &process) != FALSE;
     CloseHandle(log);
     ASSERT_TRUE(started) << GetLastError();
     // Ready once it says so; a listener that died instead ends the wait.
-    std::string text;
-    while (!Contains(text, "listening on the queue")) {
+    while (!Contains(ReadWholeFile(kListenLog), "listening on the queue")) {
       ASSERT_EQ(WaitForSingleObject(process.hProcess, 50), static_cast<DWORD>(WAIT_TIMEOUT))
-          << "listener ended: " << text;
-      ReadFileBytes(kListenLog, &text);
+          << "listener ended: " << ReadWholeFile(kListenLog);
     }
   }
 
@@ -74,29 +60,19 @@ struct Listener {
   // after --count of them) and returns its JSON lines.
   std::vector<std::string> Finish() {
     if (!started) return {};
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
-      TerminateProcess(process.hProcess, 1);
-      WaitForSingleObject(process.hProcess, INFINITE);
-    }
+    if (WaitForSingleObject(process.hProcess, 60000)) TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     started = false;
-    std::string text;
-    ReadFileBytes(kListenLog, &text);
     std::vector<std::string> messages;
-    for (const std::string& line : Lines(text)) {
+    std::istringstream text(ReadWholeFile(kListenLog));
+    for (std::string line; std::getline(text, line);) {
       if (!line.empty() && line[0] == '{') messages.push_back(line);
     }
     return messages;
   }
 
-  ~Listener() {
-    if (started) {
-      TerminateProcess(process.hProcess, 1);
-      CloseHandle(process.hThread);
-      CloseHandle(process.hProcess);
-    }
-  }
+  ~Listener() { Finish(); }
 };
 
 class Capture : public ::testing::Test {
@@ -114,23 +90,24 @@ class Capture : public ::testing::Test {
   }
 
   std::wstring Job(const std::wstring& name, const std::string& bytes) {
-    const std::wstring path = TempFolder() + L"\\" + name;
+    CreateDirectoryW(L"C:\\e2e-jobs", nullptr);
+    const std::wstring path = L"C:\\e2e-jobs\\" + name;
     EXPECT_TRUE(WriteFileBytes(path, bytes));
     return path;
   }
 
   std::string Sample(const std::wstring& name) {
     std::string bytes;
-    EXPECT_TRUE(ReadFileBytes(ExamplesFolder() + L"\\" + name, &bytes)) << Utf8(name);
+    EXPECT_TRUE(ReadFileBytes(Example(name), &bytes)) << Utf8(name);
     return bytes;
   }
 
   // Wine's file port overwrites the file from its start without truncating
   // it, so every job starts with no port file.
-  RunResult PrintFile(const std::wstring& path, const std::wstring& options = L"",
-                      const std::map<std::wstring, std::wstring>& environment = {}) {
+  RunResult PrintFile(const std::wstring& path, const std::wstring& options = L"") {
     DeleteFileW(kPort);
-    RunResult result = Print(Quote(kPrinter) + L" " + Quote(path) + L" " + options, environment);
+    RunResult result =
+        e2e::Run(L"halvek-print.exe", Quote(kPrinter) + L" " + Quote(path) + L" " + options);
     EXPECT_EQ(result.exitCode, 0u) << result.output;
     return result;
   }
@@ -146,7 +123,8 @@ class Capture : public ::testing::Test {
   void ExpectPortPath(const std::wstring& name) {
     std::string port;
     ASSERT_TRUE(ReadFileBytes(kPort, &port));
-    EXPECT_EQ(port, Utf16Bytes(Output(name)));
+    const std::wstring path = Output(name);  // UTF-16LE, as wchar_t is here
+    EXPECT_EQ(port, std::string(reinterpret_cast<const char*>(path.data()), path.size() * 2));
   }
 
   std::string FolderText() {
@@ -157,23 +135,23 @@ class Capture : public ::testing::Test {
 };
 
 TEST_F(Capture, SamplesLandUnderTheirTitlesAndThePortGetsThePath) {
-  PrintFile(ExamplesFolder() + L"\\acrobat9-mac.ps");
+  PrintFile(Example(L"acrobat9-mac.ps"));
   ExpectOutput(L"Quarterly Report.PS", Sample(L"acrobat9-mac.ps"));
   ExpectPortPath(L"Quarterly Report.PS");
 
-  PrintFile(ExamplesFolder() + L"\\invoice.pdf");
+  PrintFile(Example(L"invoice.pdf"));
   ExpectOutput(L"invoice.PDF", Sample(L"invoice.pdf"));
   ExpectPortPath(L"invoice.PDF");
 
   const std::string ticketJob = Sample(L"ticket-order.xpif");
   const size_t tagEnd = ticketJob.find("</xpif>") + 7;
-  PrintFile(ExamplesFolder() + L"\\ticket-order.xpif");
+  PrintFile(Example(L"ticket-order.xpif"));
   ExpectOutput(L"ticket-order.XPF", ticketJob.substr(0, tagEnd));
   ExpectOutput(L"ticket-order.PDF", ticketJob.substr(tagEnd + 1));  // the line break is dropped
   ExpectPortPath(L"ticket-order.PDF");
 
   // Code page 1252 has no Japanese: every character becomes "_", one stays.
-  PrintFile(ExamplesFolder() + L"\\japanese-title.ps");
+  PrintFile(Example(L"japanese-title.ps"));
   ExpectOutput(L"_.PS", Sample(L"japanese-title.ps"));
   EXPECT_EQ(ListFolder(kOutputFolder).size(), 5u) << FolderText();
 }
@@ -184,18 +162,8 @@ using Capture932 = Capture;
 
 TEST_F(Capture932, JapaneseTitleKeptInTheFileName) {
   ASSERT_EQ(GetACP(), 932u);
-  PrintFile(ExamplesFolder() + L"\\japanese-title.ps");
+  PrintFile(Example(L"japanese-title.ps"));
   ExpectOutput(L"\u65e5\u672c\u8a9e\u306e\u5831\u544a\u66f8.PS", Sample(L"japanese-title.ps"));
-}
-
-TEST_F(Capture, JobReachesTheCaptureUnderTheSpoolersDocumentName) {
-  const RunResult result =
-      PrintTraced(Quote(kPrinter) + L" " + Quote(ExamplesFolder() + L"\\invoice.pdf"));
-  const size_t label = result.output.find("OutputDebugStringA \"pPrinterName\"");
-  ASSERT_NE(label, std::string::npos) << result.output;
-  EXPECT_NE(result.output.find("OutputDebugStringA \"Halvek Capture, Job 1\"", label),
-            std::string::npos)
-      << result.output;
 }
 
 TEST_F(Capture, SpoolFileIsLinkedNotCopiedAndReadAtMostTwoChunksDeep) {
@@ -212,6 +180,8 @@ TEST_F(Capture, SpoolFileIsLinkedNotCopiedAndReadAtMostTwoChunksDeep) {
   EXPECT_TRUE(Contains(result.output, "\"FileExists returns TRUE\"")) << result.output;
   EXPECT_TRUE(Contains(result.output, "\"Hard link is requested\"")) << result.output;
   EXPECT_TRUE(Contains(result.output, "\"Hard linking! \"")) << result.output;
+  // The spooler opens the processor for "<printer>, Job <id>".
+  EXPECT_TRUE(Contains(result.output, "\"Halvek Capture, Job 1\"")) << result.output;
   ExpectOutput(L"linked.PDF", big);
   // Start and stop only: a linked job is not read far enough for progress.
   ASSERT_EQ(messages.size(), 2u);
@@ -249,8 +219,15 @@ TEST_F(Capture, CopiedJobReportsProgressEvery512KiB) {
   EXPECT_TRUE(Contains(messages.back(), "STOP_SPOOLING")) << messages.back();
 }
 
-TEST_F(Capture, TextJobIsCapturedLikeRaw) {
-  PrintFile(ExamplesFolder() + L"\\invoice.pdf", L"--datatype TEXT --document-name text-job.pdf");
+TEST_F(Capture, OtherDatatypeIsRejectedAndTextIsCapturedLikeRaw) {
+  const std::wstring arguments = Quote(kPrinter) + L" " + Quote(Example(L"invoice.pdf"));
+  const RunResult other = e2e::Run(L"halvek-print.exe", arguments + L" --datatype OTHER");
+  EXPECT_EQ(other.exitCode, 1u) << other.output;
+  EXPECT_TRUE(Contains(other.output, "job 1: EndDocPrinter failed")) << other.output;
+  EXPECT_TRUE(ListFolder(kOutputFolder).empty()) << FolderText();
+  // The next client's job 1 reuses the rejected job's spool file name.
+  ASSERT_TRUE(FileExists(SpoolFolder() + L"\\00001.SPL"));
+  PrintFile(Example(L"invoice.pdf"), L"--datatype TEXT --document-name text-job.pdf");
   ExpectOutput(L"text-job.PDF", Sample(L"invoice.pdf"));
   ExpectPortPath(L"text-job.PDF");
 }
@@ -260,7 +237,7 @@ TEST_F(Capture, EmptyJobLeavesNoFile) {
   ASSERT_NO_FATAL_FAILURE(listener.Start(1));
   PrintFile(Job(L"empty.pdf", ""));
   // A later job's start is the first message the listener hears.
-  PrintFile(ExamplesFolder() + L"\\invoice.pdf");
+  PrintFile(Example(L"invoice.pdf"));
   const auto messages = listener.Finish();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_TRUE(Contains(messages[0], JsonPath(Output(L"invoice.PDF")))) << messages[0];
@@ -319,7 +296,7 @@ TEST_F(Capture, PrefixRulesAndInterpretTitleFromTheSetupTool) {
 }
 
 TEST_F(Capture, NameCollisionIsNumberedByTheJobId) {
-  const RunResult result = PrintFile(ExamplesFolder() + L"\\invoice.pdf", L"--repeat 3");
+  const RunResult result = PrintFile(Example(L"invoice.pdf"), L"--repeat 3");
   ExpectOutput(L"invoice.PDF", Sample(L"invoice.pdf"));
   // Job 2 finds invoice.PDF taken and starts numbering at its own id.
   ExpectOutput(L"invoice2.PDF", Sample(L"invoice.pdf"));

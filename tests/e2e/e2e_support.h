@@ -1,9 +1,10 @@
-// Helpers for the end-to-end tests: running the operator tools as separate
-// client processes, and reading what the spooler, the registry and the output
-// folder hold afterwards.
+// Helpers for the end-to-end tests: the operator tools run as separate client
+// processes, and what the spooler, registry and output folder hold afterwards.
 #pragma once
 
-#include <map>
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,64 +14,134 @@
 
 namespace e2e {
 
+using tools::FileExists;
+using tools::Utf8;
+
 constexpr wchar_t kPrinter[] = L"Halvek Capture";
 constexpr wchar_t kPort[] = L"C:\\halvek.prn";
 constexpr wchar_t kOutputFolder[] = L"C:\\e2e-out";
-constexpr wchar_t kPortsKey[] =
-    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port\\Ports";
-constexpr wchar_t kPrintersKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
-constexpr wchar_t kSpoolerKey[] = L"Software\\Halvek\\Vornak\\Spooler";
-constexpr wchar_t kPrefixKey[] = L"Software\\Halvek\\Vornak\\Spooler\\Prefix";
-// Wine's channels that show the spooler loading the processor, the
-// processor's own debugger output and the spooler's verdict on the job.
-constexpr wchar_t kSpoolerTrace[] = L"-all,+loaddll,warn+seh,warn+debugstr,+localspl,+winspool";
+const std::wstring kPortsKey =
+    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port\\Ports\\";
+const std::wstring kSpoolerKey = L"Software\\Halvek\\Vornak\\Spooler";
+const std::wstring kPrefixKey = kSpoolerKey + L"\\Prefix";
 
 struct RunResult {
   DWORD exitCode = 0xFFFFFFFF;
   std::string output;  // stdout and stderr together, UTF-8
 };
 
-// Runs a command line with extra environment variables; waits for the end.
-RunResult Run(const std::wstring& commandLine,
-              const std::map<std::wstring, std::wstring>& environment = {});
-// halvek-setup.exe / halvek-print.exe from the test's own folder.
-RunResult Setup(const std::wstring& arguments);
-RunResult Print(const std::wstring& arguments,
-                const std::map<std::wstring, std::wstring>& environment = {});
-std::wstring Quote(const std::wstring& text);
-// Runs halvek-print with Wine's spooler channels on and returns, as output,
-// what it printed followed by the trace lines that the run added.
-RunResult PrintTraced(const std::wstring& arguments,
-                      const std::map<std::wstring, std::wstring>& environment = {});
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
-std::wstring BinFolder();
-std::wstring ExamplesFolder();
-std::wstring TempFolder();
-std::wstring SpoolFolder();  // where Wine keeps the spool files
+inline std::wstring Quote(const std::wstring& text) {
+  return L"\"" + text + L"\"";
+}
 
-using tools::FileExists;
-using tools::Utf8;
-bool Contains(const std::string& text, const std::string& part);
+// Runs a program from the test's folder; winedebug, when given, is the
+// child's WINEDEBUG.
+inline RunResult Run(const std::wstring& program, const std::wstring& arguments,
+                     const wchar_t* winedebug = nullptr) {
+  RunResult result;
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  tools::HandleHolder readEnd, writeEnd, input;
+  if (!CreatePipe(&readEnd.handle, &writeEnd.handle, &inherit, 0)) return result;
+  SetHandleInformation(readEnd.handle, HANDLE_FLAG_INHERIT, 0);
+  input.handle = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input.handle;
+  startup.hStdOutput = startup.hStdError = writeEnd.handle;
+  PROCESS_INFORMATION process = {};
+  std::wstring line = Quote(tools::ModuleFolder() + L"\\" + program) + L" " + arguments;
+  // Wine gives a child the Unix environment only from an explicit block.
+  std::wstring block;
+  WCHAR* strings = GetEnvironmentStringsW();
+  for (const WCHAR* entry = strings; *entry; entry += wcslen(entry) + 1) {
+    if (_wcsnicmp(entry, L"WINEDEBUG=", 10)) block += entry + std::wstring(1, L'\0');
+  }
+  FreeEnvironmentStringsW(strings);
+  if (winedebug) block += L"WINEDEBUG=" + std::wstring(winedebug) + L'\0';
+  block += L'\0';
+  const BOOL created = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE,
+                                      CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, &block[0],
+                                      nullptr, &startup, &process);
+  if (!created) return result;
+  CloseHandle(writeEnd.handle);
+  writeEnd.handle = nullptr;
+  char buffer[4096];
+  DWORD gotBytes = 0;
+  while (ReadFile(readEnd.handle, buffer, sizeof(buffer), &gotBytes, nullptr) && gotBytes > 0) {
+    result.output.append(buffer, gotBytes);
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  GetExitCodeProcess(process.hProcess, &result.exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return result;
+}
 
-// Deletes the files in a folder; the folder stays.
-void EmptyFolder(const std::wstring& folder);
+inline RunResult Setup(const std::wstring& arguments) {
+  return Run(L"halvek-setup.exe", arguments);
+}
 
-// HKLM reads; false when the key or value is missing or of another type.
-bool ReadRegString(const std::wstring& key, const std::wstring& value, std::wstring* text,
-                   DWORD limitBytes = 4096);
-bool ReadRegDword(const std::wstring& key, const std::wstring& value, DWORD* number);
-bool RegKeyExists(const std::wstring& key);
-// Every key, value and datum under an HKLM key, one line each.
-std::vector<std::wstring> DumpRegTree(const std::wstring& key);
+// Wine writes a client's debug channels to the Unix stderr it inherits, which
+// run-group.sh sends to HALVEK_E2E_TRACE; the output gains the lines this
+// print added there: the spooler's verdicts and the processor's debug output.
+inline RunResult PrintTraced(const std::wstring& arguments) {
+  WCHAR unixPath[MAX_PATH] = {};
+  const DWORD lengthChars = GetEnvironmentVariableW(L"HALVEK_E2E_TRACE", unixPath, MAX_PATH);
+  std::wstring trace = L"Z:" + std::wstring(unixPath, lengthChars < MAX_PATH ? lengthChars : 0);
+  std::replace(trace.begin(), trace.end(), L'/', L'\\');
+  std::string before, after;
+  ReadFileBytes(trace, &before);
+  RunResult result = Run(L"halvek-print.exe", arguments,
+                         L"-all,+loaddll,warn+seh,warn+debugstr,+localspl,+winspool");
+  ReadFileBytes(trace, &after);
+  result.output +=
+      after.size() > before.size() ? after.substr(before.size()) : "(no trace: use run-group.sh)";
+  return result;
+}
 
-std::vector<std::wstring> PrintProcessors();
-std::vector<std::wstring> Ports();
-struct PrinterInfo {
-  std::wstring name, port, driver, processor, datatype;
-};
-std::vector<PrinterInfo> Printers();
+inline std::wstring SpoolFolder() {
+  return tools::SystemFolder() + L"\\spool\\PRINTERS";
+}
 
-// The default install into the test output folder, asserted to succeed.
-void InstallDefault();
+inline void EmptyFolder(const std::wstring& folder) {
+  for (const std::wstring& name : ListFolder(folder)) DeleteFileW((folder + L"\\" + name).c_str());
+}
+
+// An HKLM value as text (DWORDs in decimal), or "-" when missing.
+inline std::wstring RegValue(const std::wstring& key, const wchar_t* name) {
+  DWORD number = 0;
+  if (tools::ReadDword(HKEY_LOCAL_MACHINE, key, name, &number) == 0) return std::to_wstring(number);
+  WCHAR text[512] = {};
+  DWORD sizeBytes = sizeof(text) - sizeof(WCHAR);
+  return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, text,
+                      &sizeBytes)
+             ? L"-"
+             : text;
+}
+
+inline std::vector<PRINTER_INFO_2W> Printers(std::vector<BYTE>* buffer) {
+  DWORD count = 0;
+  *buffer = tools::Enumerated(
+      [](BYTE* entries, DWORD sizeBytes, DWORD* neededBytes, DWORD* entryCount) {
+        return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, entries, sizeBytes, neededBytes,
+                             entryCount);
+      },
+      &count);
+  const auto* first = reinterpret_cast<const PRINTER_INFO_2W*>(buffer->data());
+  return buffer->empty() ? std::vector<PRINTER_INFO_2W>()
+                         : std::vector<PRINTER_INFO_2W>(first, first + count);
+}
+
+inline void InstallDefault() {
+  const RunResult installed = Setup(L"install --output-folder " + std::wstring(kOutputFolder));
+  ASSERT_EQ(installed.exitCode, 0u) << installed.output;
+  EmptyFolder(kOutputFolder);
+}
 
 }  // namespace e2e
