@@ -1,6 +1,7 @@
 // Request queue, sender side: MsgQueCreate connects to the listener's pipe,
 // MsgQueSendMessage writes one block as one pipe message.
 #include "ostralib/queue_transport.h"
+#include "platform/handle_holder.h"
 #include "platform/ostralib.h"
 
 namespace {
@@ -34,16 +35,6 @@ BlockHeader* HeaderOfBlock(void* block) {
       reinterpret_cast<BlockHeader*>(static_cast<BYTE*>(block) - sizeof(BlockHeader));
   return header->magic == kBlockMagic ? header : nullptr;
 }
-
-struct HandleHolder {
-  HANDLE handle = nullptr;
-  HandleHolder() = default;
-  HandleHolder(const HandleHolder&) = delete;
-  HandleHolder& operator=(const HandleHolder&) = delete;
-  ~HandleHolder() {
-    if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-};
 
 // One kind of a token's information, in a block of the process heap.
 struct TokenInformation {
