@@ -261,7 +261,7 @@ PieceResult BeginOutput(CaptureJob& job, int piece) {
     return PieceResult::DeleteJob;
   }
 
-  if (!job.ticketCaptured && job.linkEntry &&
+  if (!job.ticketCaptured && job.linkEntry && ReadHardLinksAllowed() &&
       OnSameVolume(job.settings.outputFolder, job.settings.spoolDirectory) &&
       FileExists(job.settings.wchSourceLinkPath)) {
     OutputDebugStringW(L"Hard link is requested");

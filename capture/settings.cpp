@@ -7,7 +7,6 @@
 const WCHAR kPrintersKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
 const WCHAR kHalvekPortsKey[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port\\Ports\\";
-const WCHAR kSpoolerSettingsKey[] = L"Software\\Halvek\\Vornak\\Spooler";
 
 namespace {
 
@@ -76,13 +75,13 @@ void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings) {
   WCHAR keyPath[kKeyPathChars];
   CopyTruncated(keyPath, kKeyPathChars, kPrintersKey);
   {
-    RegistryKey printers(keyPath, KEY_ALL_ACCESS);
+    RegistryKey printers(keyPath, KEY_QUERY_VALUE);
     ReadStringValue(printers.get(), L"DefaultSpoolDirectory", kPathValueBytes,
                     settings->spoolDirectory, kPathChars);
   }
   if (settings->printerName[0]) {
     AppendTruncated(keyPath, kKeyPathChars, settings->printerName);
-    RegistryKey printer(keyPath, KEY_ALL_ACCESS);
+    RegistryKey printer(keyPath, KEY_QUERY_VALUE);
     ReadStringValue(printer.get(), L"Port", kPortValueBytes, settings->portName, kPortNameChars);
   }
 
@@ -90,7 +89,7 @@ void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings) {
   if (settings->portName[0]) {
     CopyTruncated(keyPath, kKeyPathChars, kHalvekPortsKey);
     AppendTruncated(keyPath, kKeyPathChars, settings->portName);
-    RegistryKey port(keyPath, KEY_ALL_ACCESS);
+    RegistryKey port(keyPath, KEY_QUERY_VALUE);
     ReadStringValue(port.get(), L"OutputPath", kPathValueBytes, rawOutputPath, kPathChars);
   }
   if (rawOutputPath[0]) {
@@ -126,19 +125,33 @@ void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings) {
   }
 }
 
-DWORD ReadInterpretTitle() {
-  DWORD interpretTitle = 1;
+namespace {
+
+// A 4-byte number under the spooler settings key; fallback when the key or
+// the value cannot be read.
+DWORD ReadSpoolerNumber(const WCHAR* valueName, DWORD fallback) {
+  DWORD number = fallback;
   RegistryKey spooler(kSpoolerSettingsKey, KEY_QUERY_VALUE);
   if (spooler.get()) {
     DWORD value = 0;
     DWORD sizeBytes = sizeof(value);
-    if (RegQueryValueExW(spooler.get(), L"InterpretTitle", nullptr, nullptr,
+    if (RegQueryValueExW(spooler.get(), valueName, nullptr, nullptr,
                          reinterpret_cast<BYTE*>(&value), &sizeBytes) == ERROR_SUCCESS &&
         sizeBytes == sizeof(value)) {
-      interpretTitle = value;
+      number = value;
     }
   }
-  return interpretTitle;
+  return number;
+}
+
+}  // namespace
+
+DWORD ReadInterpretTitle() {
+  return ReadSpoolerNumber(kInterpretTitleValue, 1);
+}
+
+bool ReadHardLinksAllowed() {
+  return ReadSpoolerNumber(kHardLinksValue, 1) != 0;
 }
 
 const WCHAR* MissingCaptureSetting(const CaptureSettings& settings) {

@@ -2,6 +2,7 @@
 // the registry for every capture.
 #pragma once
 
+#include "platform/registry_names.h"
 #include "platform/win.h"
 
 constexpr DWORD kPathChars = 260;
@@ -23,7 +24,6 @@ struct CaptureSettings {
 
 extern const WCHAR kPrintersKey[];
 extern const WCHAR kHalvekPortsKey[];
-extern const WCHAR kSpoolerSettingsKey[];
 
 // Copies at most destinationChars - 1 characters and always terminates.
 void CopyTruncated(WCHAR* destination, DWORD destinationChars, const WCHAR* source);
@@ -36,6 +36,8 @@ void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings);
 
 // The "InterpretTitle" setting; 1 when it cannot be read.
 DWORD ReadInterpretTitle();
+// False when the operator has switched hard links off ("HardLinks" 0).
+bool ReadHardLinksAllowed();
 
 // Why the settings cannot place an output file, or null when they can: the
 // job's bytes must never land in a relative path, the current directory or a

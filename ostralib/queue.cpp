@@ -1,6 +1,7 @@
 // Request queue, sender side: MsgQueCreate connects to the listener's pipe,
 // MsgQueSendMessage writes one block as one pipe message.
 #include "ostralib/queue_transport.h"
+#include "platform/handle_holder.h"
 #include "platform/ostralib.h"
 
 namespace {
@@ -35,14 +36,60 @@ BlockHeader* HeaderOfBlock(void* block) {
   return header->magic == kBlockMagic ? header : nullptr;
 }
 
+// One kind of a token's information, in a block of the process heap.
+struct TokenInformation {
+  void* block = nullptr;
+  TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
+    DWORD neededBytes = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &neededBytes);
+    if (neededBytes) block = HeapAlloc(GetProcessHeap(), 0, neededBytes);
+    if (block && !GetTokenInformation(token, kind, block, neededBytes, &neededBytes)) {
+      HeapFree(GetProcessHeap(), 0, block);
+      block = nullptr;
+    }
+  }
+  TokenInformation(const TokenInformation&) = delete;
+  TokenInformation& operator=(const TokenInformation&) = delete;
+  ~TokenInformation() {
+    if (block) HeapFree(GetProcessHeap(), 0, block);
+  }
+  PSID User() const { return block ? static_cast<const TOKEN_USER*>(block)->User.Sid : nullptr; }
+};
+
+// The pipe's server process must pass IsTrustedQueueServer against the
+// identity this thread connects with.
+bool ServedByTrustedListener(HANDLE pipe) {
+  ULONG serverProcessId = 0;
+  if (!GetNamedPipeServerProcessId(pipe, &serverProcessId)) return false;
+  HandleHolder server, serverToken, ownToken;
+  server.handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverProcessId);
+  if (!server.handle || !OpenProcessToken(server.handle, TOKEN_QUERY, &serverToken.handle)) {
+    return false;
+  }
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &ownToken.handle) &&
+      !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &ownToken.handle)) {
+    return false;
+  }
+  const TokenInformation ownUser(ownToken.handle, TokenUser);
+  const TokenInformation serverUser(serverToken.handle, TokenUser);
+  const TokenInformation serverGroups(serverToken.handle, TokenGroups);
+  return ostralib::IsTrustedQueueServer(ownUser.User(), serverUser.User(),
+                                        static_cast<const TOKEN_GROUPS*>(serverGroups.block));
+}
+
 HANDLE ConnectToQueue(const WCHAR* path) {
   // No listener: fail at once. Every instance busy: keep trying for a
   // bounded time while the listener frees one.
   const ULONGLONG deadline = GetTickCount64() + ostralib::kConnectTimeoutMs;
   for (;;) {
-    HANDLE pipe =
-        CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (pipe != INVALID_HANDLE_VALUE) return pipe;
+    HANDLE pipe = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              ostralib::kQueueClientFlags, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE) {
+      if (ServedByTrustedListener(pipe)) return pipe;
+      CloseHandle(pipe);
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
     if (GetLastError() != ERROR_PIPE_BUSY) break;
     ULONGLONG now = GetTickCount64();
     if (now >= deadline) break;

@@ -24,6 +24,32 @@ constexpr DWORD kSendTimeoutMs = 100;
 constexpr DWORD kConnectTimeoutMs = 100;
 // Server-side buffer: what a listener may fall behind by before sends stall.
 constexpr DWORD kPipeBufferBytes = 64 * 1024;
+// How a sender opens the pipe. The sender may run as LocalSystem (inside the
+// spooler): the server gets an identification token only, with which it can
+// learn who sent but never act as the sender.
+constexpr DWORD kQueueClientFlags =
+    FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+// Whether a sender hands its messages (job paths) to the process serving the
+// pipe: only when that process runs as the sender's own account, as
+// LocalSystem, or with the Administrators group enabled, all of which could
+// read the captured files anyway. Anyone else may have created the pipe
+// before the real listener did.
+inline bool IsTrustedQueueServer(PSID senderUser, PSID serverUser,
+                                 const TOKEN_GROUPS* serverGroups) {
+  if (!senderUser || !serverUser || !IsValidSid(serverUser)) return false;
+  if (EqualSid(senderUser, serverUser) || IsWellKnownSid(serverUser, WinLocalSystemSid)) {
+    return true;
+  }
+  for (DWORD i = 0; serverGroups && i < serverGroups->GroupCount; ++i) {
+    const SID_AND_ATTRIBUTES& group = serverGroups->Groups[i];
+    if ((group.Attributes & SE_GROUP_ENABLED) && !(group.Attributes & SE_GROUP_USE_FOR_DENY_ONLY) &&
+        IsWellKnownSid(group.Sid, WinBuiltinAdministratorsSid)) {
+      return true;
+    }
+  }
+  return false;
+}
 
 // "\\.\pipe\<queueName>"; false for an empty or over-long name or one that
 // could reach outside the pipe namespace.

@@ -187,8 +187,11 @@ BOOL WINAPI ControlPrintProcessor(HANDLE handle, DWORD command) {
   }
 }
 
-BOOL WINAPI InstallPrintProcessor(HWND ownerWindow) {
-  MessageBoxW(ownerWindow, L"HalvekPrint", L"Print Processor Setup", MB_OK);
+// The spooler calls this inside its service, where a message box has no
+// desktop and would hold the calling thread until a click nobody can give:
+// the greeting goes to the debugger output instead.
+BOOL WINAPI InstallPrintProcessor(HWND) {
+  OutputDebugStringW(L"Print Processor Setup: HalvekPrint");
   return TRUE;
 }
 

@@ -1,8 +1,10 @@
 // Operator setup of the print processor in the local spooler:
-//   halvek-setup install [--printer NAME] [--port FILE] [--output-folder DIR] [--from DIR]
-//   halvek-setup add-printer NAME --output-folder DIR [--port FILE]
+//   halvek-setup install [--printer NAME] [--port FILE] [--output-folder DIR]
+//                        [--reader ACCOUNT] [--from DIR]
+//   halvek-setup add-printer NAME --output-folder DIR [--port FILE] [--reader ACCOUNT]
 //   halvek-setup set-prefix LABEL PREFIX | set-prefix --remove LABEL | set-prefix --clear
 //   halvek-setup set-interpret-title on|off|default
+//   halvek-setup set-hard-links on|off|default
 //   halvek-setup status
 //   halvek-setup uninstall
 // Every command can be run again and leaves the same state. Failures print
@@ -12,20 +14,35 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry_names.h"
 #include "platform/win.h"
 #include "tools/tool_support.h"
+
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
 namespace {
 
 using namespace tools;
 
+// The spooler loads print processors of the machine's native architecture;
+// the tool installs the DLLs built with it, so the two must agree.
+#if defined(_M_ARM64) || defined(__aarch64__)
+constexpr USHORT kBuiltMachine = IMAGE_FILE_MACHINE_ARM64;
+const WCHAR kEnvironment[] = L"Windows ARM64";
+#else
+constexpr USHORT kBuiltMachine = IMAGE_FILE_MACHINE_AMD64;
 const WCHAR kEnvironment[] = L"Windows x64";
+#endif
 const WCHAR kProcessorName[] = L"HalvekPrint";
 const WCHAR kProcessorDll[] = L"halvekprint.dll";
 const WCHAR kLibraryDll[] = L"ostralib.dll";
 const WCHAR kDriverName[] = L"Halvek Capture Driver";
 const WCHAR kPpdFile[] = L"halvek.ppd";
-const WCHAR kWindowsDriver[] = L"Generic / Text Only";
+// Windows' in-box PostScript class driver (ntprint.inf): applications send
+// PostScript, whose titles the capture reads.
+const WCHAR kWindowsDriver[] = L"Microsoft PS Class Driver";
 const WCHAR kDefaultPrinter[] = L"Halvek Capture";
 const WCHAR kDefaultPort[] = L"C:\\halvek.prn";
 const WCHAR kDefaultOutputFolder[] = L"C:\\HalvekOut";
@@ -33,10 +50,15 @@ const WCHAR kPrintersKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printe
 const WCHAR kMonitorKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port";
 const WCHAR kPortsKey[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port\\Ports";
-const WCHAR kProcessorsKey[] =
-    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print Processors\\"
-    L"HalvekPrint";
-const WCHAR kSpoolerKey[] = L"Software\\Halvek\\Vornak\\Spooler";
+const std::wstring kProcessorsKey =
+    std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\") + kEnvironment +
+    L"\\Print Processors\\HalvekPrint";
+// The output folder's own permissions, not inherited from its parent:
+// SYSTEM (the spooler) and Administrators full control, the readers
+// (the SID that completes the text) read. Administrators own it, so no one else may change them.
+const WCHAR kOutputFolderSecurity[] =
+    L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;";
+const WCHAR kDefaultReaders[] = L"AU";  // Authenticated Users
 const WCHAR kPrefixKey[] = L"Software\\Halvek\\Vornak\\Spooler\\Prefix";
 // What install added, so that uninstall removes exactly that.
 const WCHAR kSetupKey[] = L"Software\\Halvek\\Vornak\\Setup";
@@ -48,6 +70,10 @@ const WCHAR kAddedPortsKey[] = L"Software\\Halvek\\Vornak\\Setup\\Ports";
 constexpr size_t kMaxPortChars = 15;
 constexpr size_t kMaxOutputPathChars = 129;
 
+// RAW only: the spooler hands the processor the application's own bytes
+// (no EMF), whose format and title the capture reads.
+constexpr DWORD kPrinterAttributes = PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_RAW_ONLY;
+
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
@@ -55,22 +81,72 @@ void Complain(const std::wstring& line) {
   tools::Complain(L"halvek-setup", line);
 }
 
-std::wstring ErrorText(DWORD error) {
-  std::wstring result = tools::ErrorText(error);
-  if (error == ERROR_ACCESS_DENIED) result += L"; run halvek-setup as administrator";
-  return result;
+bool RunsAsAdministrator() {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sidBytes = sizeof(sid);
+  BOOL member = FALSE;
+  return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sidBytes) &&
+         CheckTokenMembership(nullptr, sid, &member) && member;
+}
+
+void SayRestartSpooler() {
+  Complain(
+      L"the spooler holds the print processor: restart it (net stop spooler && net start "
+      L"spooler) and run the command again");
 }
 
 // Reports a failed call and gives the exit code for it.
 int Fail(const std::wstring& what, DWORD error) {
-  Complain(what + L" failed: " + ErrorText(error));
+  std::wstring text = what + L" failed: " + tools::ErrorText(error);
+  if (error == ERROR_ACCESS_DENIED && !RunsAsAdministrator()) {
+    text += L"; run halvek-setup as administrator";
+  }
+  Complain(text);
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_PRINT_PROCESSOR_ALREADY_INSTALLED ||
       error == ERROR_BUSY) {
-    Complain(
-        L"the spooler holds the print processor: restart it (net stop spooler && net start "
-        L"spooler) and run the command again");
+    SayRestartSpooler();
   }
   return kExitFailure;
+}
+
+// A failed copy over, or delete of, one of the installed DLLs: an
+// administrator meets this only while the spooler has the DLL loaded.
+int FailInstalledFile(const std::wstring& what, DWORD error) {
+  if (!RunsAsAdministrator() || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION &&
+                                 error != ERROR_USER_MAPPED_FILE)) {
+    return Fail(what, error);
+  }
+  Complain(what + L" failed: " + tools::ErrorText(error));
+  SayRestartSpooler();
+  return kExitFailure;
+}
+
+// This tool and its DLLs must match the machine, and run natively: under
+// WOW64 the spooler folders and keys it sees are redirected.
+bool CheckMachine() {
+  using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+  const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Function>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2")));
+  USHORT processMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+  USHORT nativeMachine = kBuiltMachine;
+  BOOL wow64 = FALSE;
+  if (isWow64Process2) {
+    if (!isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine)) return true;
+    wow64 = processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
+  } else if (!IsWow64Process(GetCurrentProcess(), &wow64)) {
+    wow64 = FALSE;
+  }
+  if (wow64) {
+    Complain(L"runs under WOW64: use the 64-bit halvek-setup built for this machine");
+    return false;
+  }
+  if (nativeMachine != kBuiltMachine) {
+    Complain(std::wstring(L"built for ") + kEnvironment +
+             L", but this machine is another architecture: use the build for this machine "
+             L"(x64 or ARM64)");
+    return false;
+  }
+  return true;
 }
 
 bool IsWine() {
@@ -268,6 +344,7 @@ DWORD LocalPortCommand(const WCHAR* command, const std::wstring& portName) {
 struct PrinterSetting {
   bool exists = false;
   std::wstring port, driver, processor, datatype;
+  DWORD attributes = 0;
 };
 
 PrinterSetting ReadPrinter(const std::wstring& printerName) {
@@ -287,6 +364,7 @@ PrinterSetting ReadPrinter(const std::wstring& printerName) {
   setting.driver = info->pDriverName ? info->pDriverName : L"";
   setting.processor = info->pPrintProcessor ? info->pPrintProcessor : L"";
   setting.datatype = info->pDatatype ? info->pDatatype : L"";
+  setting.attributes = info->Attributes;
   return setting;
 }
 
@@ -398,9 +476,40 @@ int InstallDriver() {
   return 0;
 }
 
+// Whether two files hold the same bytes; false when either cannot be read.
+bool SameContents(const std::wstring& first, const std::wstring& second) {
+  HandleHolder a, b;
+  a.handle = CreateFileW(first.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  b.handle = CreateFileW(second.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  LARGE_INTEGER sizeA = {}, sizeB = {};
+  if (a.handle == INVALID_HANDLE_VALUE || b.handle == INVALID_HANDLE_VALUE ||
+      !GetFileSizeEx(a.handle, &sizeA) || !GetFileSizeEx(b.handle, &sizeB) ||
+      sizeA.QuadPart != sizeB.QuadPart) {
+    return false;
+  }
+  std::vector<BYTE> bufferA(64 * 1024), bufferB(64 * 1024);
+  for (;;) {
+    DWORD gotA = 0, gotB = 0;
+    if (!ReadFile(a.handle, bufferA.data(), static_cast<DWORD>(bufferA.size()), &gotA, nullptr) ||
+        !ReadFile(b.handle, bufferB.data(), static_cast<DWORD>(bufferB.size()), &gotB, nullptr) ||
+        gotA != gotB) {
+      return false;
+    }
+    if (gotA == 0) return true;
+    if (std::memcmp(bufferA.data(), bufferB.data(), gotA) != 0) return false;
+  }
+}
+
+// The spooler keeps an installed DLL loaded, so an unchanged one is left in
+// place rather than copied over.
 int CopyIntoPlace(const std::wstring& source, const std::wstring& target) {
+  if (FileExists(target) && SameContents(source, target)) return 0;
   if (!CopyFileW(source.c_str(), target.c_str(), FALSE)) {
-    return Fail(L"copying " + source + L" to " + target, GetLastError());
+    return FailInstalledFile(L"copying " + source + L" to " + target, GetLastError());
   }
   return 0;
 }
@@ -419,11 +528,13 @@ int InstallProcessor(const std::wstring& fromFolder) {
   if (int code = CopyIntoPlace(processorSource, processorFolder + L"\\" + kProcessorDll))
     return code;
 
-  // The processor imports the companion library; the system folder is on
-  // every process's search path, the processor folder is not.
+  // The processor imports the companion library: a copy beside it, for a
+  // spooler that loads it with its own folder searched first, and one in the
+  // system folder, which is on every process's search path.
   const std::wstring librarySource = fromFolder + L"\\" + kLibraryDll;
   const std::wstring libraryTarget = SystemFolder() + L"\\" + kLibraryDll;
   if (FileExists(librarySource)) {
+    if (int code = CopyIntoPlace(librarySource, processorFolder + L"\\" + kLibraryDll)) return code;
     DWORD copiedBefore = 0;
     if (!FileExists(libraryTarget) ||
         (ReadDword(HKEY_LOCAL_MACHINE, kSetupKey, L"LibraryCopied", &copiedBefore) == 0 &&
@@ -470,9 +581,58 @@ int EnsureSpoolDirectoryValue() {
   return 0;
 }
 
+// The SDDL name of the readers: an account or group name, or empty for
+// the default.
+bool ReadersSid(const std::wstring& account, std::wstring* sid) {
+  if (account.empty()) {
+    *sid = kDefaultReaders;
+    return true;
+  }
+  BYTE sidBytes[SECURITY_MAX_SID_SIZE];
+  DWORD sidSize = sizeof(sidBytes);
+  WCHAR domain[256];
+  DWORD domainChars = 256;
+  SID_NAME_USE use = SidTypeUnknown;
+  WCHAR* text = nullptr;
+  if (!LookupAccountNameW(nullptr, account.c_str(), sidBytes, &sidSize, domain, &domainChars,
+                          &use) ||
+      !ConvertSidToStringSidW(sidBytes, &text)) {
+    return false;
+  }
+  *sid = text;
+  LocalFree(text);
+  return true;
+}
+
+// Gives the output folder its own permissions (see kOutputFolderSecurity);
+// returns 0 or the Win32 error.
+DWORD SecureOutputFolder(const std::wstring& folder, const std::wstring& readersSid) {
+  const std::wstring sddl = kOutputFolderSecurity + readersSid + L")";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return GetLastError();
+  }
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  DWORD error = 0;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
+      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) {
+    error = GetLastError();
+  } else {
+    error = SetNamedSecurityInfoW(const_cast<WCHAR*>(folder.c_str()), SE_FILE_OBJECT,
+                                  OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                      PROTECTED_DACL_SECURITY_INFORMATION,
+                                  owner, nullptr, dacl, nullptr);
+  }
+  LocalFree(descriptor);
+  return error;
+}
+
 // Port, its output folder, and a printer on it that captures RAW jobs.
 int SetUpPrinter(const std::wstring& printerName, const std::wstring& portName,
-                 const std::wstring& outputFolderArgument) {
+                 const std::wstring& outputFolderArgument, const std::wstring& readers) {
   if (!CheckPortName(portName)) return kExitUsage;
   const std::wstring outputFolder = FullPath(outputFolderArgument);
   if (!CheckOutputFolder(outputFolder)) return kExitUsage;
@@ -489,8 +649,16 @@ int SetUpPrinter(const std::wstring& printerName, const std::wstring& portName,
     return kExitFailure;
   }
 
+  std::wstring readersSid;
+  if (!ReadersSid(readers, &readersSid)) {
+    Complain(L"unknown account \"" + readers + L"\" for --reader");
+    return kExitUsage;
+  }
   if (DWORD error = CreateFolderTree(outputFolder)) {
     return Fail(L"creating the output folder " + outputFolder, error);
+  }
+  if (DWORD error = SecureOutputFolder(outputFolder, readersSid)) {
+    return Fail(L"setting the permissions of " + outputFolder, error);
   }
   if (DWORD error =
           WriteString(std::wstring(kPortsKey) + L"\\" + portName, L"OutputPath", outputFolder)) {
@@ -515,14 +683,15 @@ int SetUpPrinter(const std::wstring& printerName, const std::wstring& portName,
     info.pDriverName = const_cast<WCHAR*>(driverName.c_str());
     info.pPrintProcessor = const_cast<WCHAR*>(kProcessorName);
     info.pDatatype = const_cast<WCHAR*>(L"RAW");
-    info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    info.Attributes = kPrinterAttributes;
     info.Priority = 1;
     info.DefaultPriority = 1;
     HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
     if (!printer) return Fail(L"AddPrinterW \"" + printerName + L"\"", GetLastError());
     ClosePrinter(printer);
   } else if (_wcsicmp(existing.port.c_str(), portName.c_str()) != 0 ||
-             _wcsicmp(existing.datatype.c_str(), L"RAW") != 0) {
+             _wcsicmp(existing.datatype.c_str(), L"RAW") != 0 ||
+             (existing.attributes & kPrinterAttributes) != kPrinterAttributes) {
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     PrinterHolder printer;
     if (!OpenPrinterW(const_cast<WCHAR*>(printerName.c_str()), &printer.printer, &defaults)) {
@@ -537,6 +706,7 @@ int SetUpPrinter(const std::wstring& printerName, const std::wstring& portName,
     auto* info = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data());
     info->pPortName = const_cast<WCHAR*>(portName.c_str());
     info->pDatatype = const_cast<WCHAR*>(L"RAW");
+    info->Attributes |= kPrinterAttributes;
     info->pSecurityDescriptor = nullptr;
     if (!SetPrinterW(printer.printer, 2, buffer.data(), 0)) {
       return Fail(L"changing the printer \"" + printerName + L"\"", GetLastError());
@@ -552,7 +722,7 @@ int SetUpPrinter(const std::wstring& printerName, const std::wstring& portName,
 // ---- commands ----
 
 struct Options {
-  std::wstring printer, port, outputFolder, from;
+  std::wstring printer, port, outputFolder, from, reader;
   std::vector<std::wstring> positional;
   bool remove = false, clear = false;
 };
@@ -565,6 +735,7 @@ bool ParseOptions(int argc, wchar_t** argv, int first, Options* options) {
     if (argument == L"--port") target = &options->port;
     if (argument == L"--output-folder") target = &options->outputFolder;
     if (argument == L"--from") target = &options->from;
+    if (argument == L"--reader") target = &options->reader;
     if (target) {
       if (index + 1 >= argc) {
         Complain(argument + L" needs a value");
@@ -599,7 +770,7 @@ int Install(const Options& options) {
     return code;
   if (int code = InstallDriver()) return code;
   if (int code = EnsureSpoolDirectoryValue()) return code;
-  if (int code = SetUpPrinter(printer, port, folder)) return code;
+  if (int code = SetUpPrinter(printer, port, folder, options.reader)) return code;
   Say(L"installed");
   return 0;
 }
@@ -631,7 +802,7 @@ int AddPrinter(const Options& options) {
     const PrinterSetting existing = ReadPrinter(printer);
     port = existing.exists ? existing.port : FreePortName();
   }
-  return SetUpPrinter(printer, port, options.outputFolder);
+  return SetUpPrinter(printer, port, options.outputFolder, options.reader);
 }
 
 int SetPrefix(const Options& options) {
@@ -665,26 +836,36 @@ int SetPrefix(const Options& options) {
   return 0;
 }
 
-int SetInterpretTitle(const Options& options) {
+// An on/off switch under the spooler settings key; "default" removes it,
+// which the print processor reads as on.
+int SetSwitch(const Options& options, const WCHAR* command, const WCHAR* valueName) {
+  const std::wstring usage = std::wstring(L"usage: ") + command + L" on|off|default";
   if (options.positional.size() != 1) {
-    Complain(L"usage: set-interpret-title on|off|default");
+    Complain(usage);
     return kExitUsage;
   }
   const std::wstring& setting = options.positional[0];
   DWORD error = 0;
   if (setting == L"on" || setting == L"1") {
-    error = WriteDword(kSpoolerKey, L"InterpretTitle", 1);
+    error = WriteDword(kSpoolerSettingsKey, valueName, 1);
   } else if (setting == L"off" || setting == L"0") {
-    error = WriteDword(kSpoolerKey, L"InterpretTitle", 0);
+    error = WriteDword(kSpoolerSettingsKey, valueName, 0);
   } else if (setting == L"default") {
-    error = DeleteValue(kSpoolerKey, L"InterpretTitle");
+    error = DeleteValue(kSpoolerSettingsKey, valueName);
   } else {
-    Complain(L"usage: set-interpret-title on|off|default");
+    Complain(usage);
     return kExitUsage;
   }
-  if (error) return Fail(L"writing InterpretTitle", error);
-  Say(L"InterpretTitle " + setting);
+  if (error) return Fail(std::wstring(L"writing ") + valueName, error);
+  Say(valueName + (L" " + setting));
   return 0;
+}
+
+// "Name: on|off", with " (default)" when the value is not set.
+void SaySwitch(const WCHAR* valueName) {
+  DWORD value = 1;
+  const bool set = ReadDword(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, valueName, &value) == 0;
+  Say(valueName + (L": " + std::wstring(value ? L"on" : L"off")) + (set ? L"" : L" (default)"));
 }
 
 int Status() {
@@ -725,11 +906,8 @@ int Status() {
         (portKnown ? outputFolder + (FolderExists(outputFolder) ? L"" : L" (missing)")
                    : std::wstring(L"(not configured)")));
   }
-  DWORD interpretTitle = 1;
-  const bool interpretSet =
-      ReadDword(HKEY_LOCAL_MACHINE, kSpoolerKey, L"InterpretTitle", &interpretTitle) == 0;
-  Say(L"InterpretTitle: " + std::wstring(interpretTitle ? L"on" : L"off") +
-      (interpretSet ? L"" : L" (default)"));
+  SaySwitch(kInterpretTitleValue);
+  SaySwitch(kHardLinksValue);
   const auto rules = ListValues(kPrefixKey);
   if (rules.empty()) Say(L"no prefix rules");
   for (const auto& rule : rules)
@@ -802,17 +980,19 @@ int Uninstall() {
   }
   DWORD error = 0;
   const std::wstring processorFolder = PrintProcessorFolder(&error);
+  std::vector<std::wstring> files;
   if (!error) {
-    const std::wstring dll = processorFolder + L"\\" + kProcessorDll;
-    if (FileExists(dll) && !DeleteFileW(dll.c_str()))
-      return Fail(L"deleting " + dll, GetLastError());
+    files.push_back(processorFolder + L"\\" + kProcessorDll);
+    files.push_back(processorFolder + L"\\" + kLibraryDll);
   }
   DWORD libraryCopied = 0;
   if (ReadDword(HKEY_LOCAL_MACHINE, kSetupKey, L"LibraryCopied", &libraryCopied) == 0 &&
       libraryCopied) {
-    const std::wstring library = SystemFolder() + L"\\" + kLibraryDll;
-    if (FileExists(library) && !DeleteFileW(library.c_str())) {
-      return Fail(L"deleting " + library, GetLastError());
+    files.push_back(SystemFolder() + L"\\" + kLibraryDll);
+  }
+  for (const std::wstring& file : files) {
+    if (FileExists(file) && !DeleteFileW(file.c_str())) {
+      return FailInstalledFile(L"deleting " + file, GetLastError());
     }
   }
   DWORD spoolWritten = 0;
@@ -821,18 +1001,20 @@ int Uninstall() {
     DeleteValue(kPrintersKey, L"DefaultSpoolDirectory");
   }
   if (DWORD treeError = DeleteTree(kSetupKey)) return Fail(L"removing the setup record", treeError);
-  Say(L"uninstalled; the name rules and InterpretTitle under HKLM\\" + std::wstring(kSpoolerKey) +
-      L" and the captured files stay");
+  Say(L"uninstalled; the name rules, InterpretTitle and HardLinks under HKLM\\" +
+      std::wstring(kSpoolerSettingsKey) + L" and the captured files stay");
   return 0;
 }
 
 void Usage() {
   Complain(
       L"usage:\n"
-      L"  halvek-setup install [--printer NAME] [--port FILE] [--output-folder DIR] [--from DIR]\n"
-      L"  halvek-setup add-printer NAME --output-folder DIR [--port FILE]\n"
+      L"  halvek-setup install [--printer NAME] [--port FILE] [--output-folder DIR]\n"
+      L"                       [--reader ACCOUNT] [--from DIR]\n"
+      L"  halvek-setup add-printer NAME --output-folder DIR [--port FILE] [--reader ACCOUNT]\n"
       L"  halvek-setup set-prefix LABEL PREFIX | --remove LABEL | --clear\n"
       L"  halvek-setup set-interpret-title on|off|default\n"
+      L"  halvek-setup set-hard-links on|off|default\n"
       L"  halvek-setup status\n"
       L"  halvek-setup uninstall");
 }
@@ -844,13 +1026,17 @@ int wmain(int argc, wchar_t** argv) {
     Usage();
     return kExitUsage;
   }
+  if (!CheckMachine()) return kExitFailure;
   const std::wstring command = argv[1];
   Options options;
   if (!ParseOptions(argc, argv, 2, &options)) return kExitUsage;
   if (command == L"install") return Install(options);
   if (command == L"add-printer") return AddPrinter(options);
   if (command == L"set-prefix") return SetPrefix(options);
-  if (command == L"set-interpret-title") return SetInterpretTitle(options);
+  if (command == L"set-interpret-title") {
+    return SetSwitch(options, L"set-interpret-title", kInterpretTitleValue);
+  }
+  if (command == L"set-hard-links") return SetSwitch(options, L"set-hard-links", kHardLinksValue);
   if (command == L"status" && options.positional.empty()) return Status();
   if (command == L"uninstall" && options.positional.empty()) return Uninstall();
   Usage();

@@ -7,19 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/handle_holder.h"
 #include "platform/win.h"
 
 namespace tools {
 
-struct HandleHolder {
-  HANDLE handle = nullptr;
-  HandleHolder() = default;
-  HandleHolder(const HandleHolder&) = delete;
-  HandleHolder& operator=(const HandleHolder&) = delete;
-  ~HandleHolder() {
-    if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-};
+using ::HandleHolder;
 
 struct KeyHolder {
   HKEY key = nullptr;

@@ -4,6 +4,9 @@
 
 #include "tests/capture/capture_fixture.h"
 
+// After windows.h, which it needs.
+#include <sddl.h>
+
 namespace {
 
 class SettingsTest : public CaptureTest {
@@ -30,6 +33,48 @@ TEST_F(SettingsTest, LoadsEveryFieldFromNameAndRegistry) {
   EXPECT_EQ(settings.wchSourceLinkPath, spoolFolder_ + L"\\00042.SPL");
   EXPECT_EQ(settings.wchDestinationLinkPath, outputFolder_ + L"\\Temp00042.SPL");
   EXPECT_EQ(MissingCaptureSetting(settings), nullptr);
+}
+
+// Gives a key a DACL that only lets anyone read it, and puts the key's own
+// DACL back when it goes.
+class ReadOnlyKey {
+ public:
+  explicit ReadOnlyKey(const std::wstring& path) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL | WRITE_DAC, &key_)) return;
+    DWORD sizeBytes = sizeof(original_);
+    if (RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, original_, &sizeBytes)) return;
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                             &readOnly, nullptr)) {
+      locked_ = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
+      LocalFree(readOnly);
+    }
+  }
+  ~ReadOnlyKey() {
+    if (locked_) RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, original_);
+    if (key_) RegCloseKey(key_);
+  }
+  bool locked() const { return locked_; }
+
+ private:
+  HKEY key_ = nullptr;
+  BYTE original_[4096] = {};
+  bool locked_ = false;
+};
+
+// The spooler's keys must be read with read access only.
+TEST_F(SettingsTest, ReadsKeysThatGrantOnlyReading) {
+  const ReadOnlyKey printers(kPrintersKey);
+  const ReadOnlyKey printer(std::wstring(kPrintersKey) + kCapturePrinter);
+  const ReadOnlyKey port(std::wstring(kHalvekPortsKey) + kCapturePort);
+  ASSERT_TRUE(printers.locked() && printer.locked() && port.locked());
+  HKEY probe = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_ALL_ACCESS, &probe),
+            ERROR_ACCESS_DENIED);
+  const CaptureSettings settings = Load(L"Halvek Cap, Job 42");
+  EXPECT_EQ(settings.spoolDirectory, spoolFolder_);
+  EXPECT_STREQ(settings.portName, kCapturePort);
+  EXPECT_EQ(settings.outputFolder, outputFolder_);
 }
 
 TEST_F(SettingsTest, JobNumberSpoolFileAndPrinterName) {

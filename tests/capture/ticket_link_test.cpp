@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "capture/capture.h"
+#include "capture/settings.h"
 #include "notify/notify.h"
 #include "tests/capture/capture_fixture.h"
 
@@ -183,6 +184,37 @@ TEST_F(TicketLinkTest, SpoolFileIsLinkedAndReadAtMostTwoChunksDeep) {
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].path, path);
   EXPECT_EQ(messages[1].command, kStop);
+}
+
+TEST_F(TicketLinkTest, OperatorSwitchDecidesBetweenLinkAndCopy) {
+  const struct {
+    DWORD hardLinks;
+    unsigned links;
+    size_t chunksRead;  // 0: at most two
+  } cases[] = {
+      {0, 1, 11},
+      {1, 2, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.hardLinks);
+    ASSERT_EQ(SetRegistryValue(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kHardLinksValue, REG_DWORD,
+                               &c.hardLinks, sizeof(c.hardLinks)),
+              ERROR_SUCCESS);
+    CaptureRequest request;
+    request.bytes = "%PDF-1.6\n%%Title:Switched\n" + JobBytes(10 * 32768);
+    request.spoolFile = true;
+    ASSERT_TRUE(Capture(request));
+    const std::wstring path = outputFolder_ + L"Switched.PDF";
+    EXPECT_EQ(LinkCount(path), c.links);
+    EXPECT_TRUE(ReadWholeFile(path) == request.bytes);
+    if (c.chunksRead) {
+      EXPECT_EQ(sd::ChunksRead(JobName(kCaptureJobId)), c.chunksRead);
+    } else {
+      EXPECT_LE(sd::ChunksRead(JobName(kCaptureJobId)), 2u);
+    }
+    ASSERT_TRUE(DeleteFileW(path.c_str()));
+    ASSERT_TRUE(DeleteFileW(SpoolFilePath(kCaptureJobId).c_str()));
+  }
 }
 
 TEST_F(TicketLinkTest, FailedLinkFallsBackToACopyOfTheJob) {

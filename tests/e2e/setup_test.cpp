@@ -1,4 +1,5 @@
 // halvek-setup against Wine's spooler and registry.
+#include "platform/registry_names.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace e2e {
@@ -7,13 +8,17 @@ namespace {
 const std::wstring kMonitorKey =
     L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port";
 
-std::wstring ProcessorDll() {
+std::wstring ProcessorFolderFile(const wchar_t* name) {
   WCHAR folder[MAX_PATH] = {};
   DWORD neededBytes = 0;
   WCHAR environment[] = L"Windows x64";
   GetPrintProcessorDirectoryW(nullptr, environment, 1, reinterpret_cast<BYTE*>(folder),
                               sizeof(folder) - sizeof(WCHAR), &neededBytes);
-  return std::wstring(folder) + L"\\halvekprint.dll";
+  return std::wstring(folder) + L"\\" + name;
+}
+
+std::wstring ProcessorDll() {
+  return ProcessorFolderFile(L"halvekprint.dll");
 }
 
 bool Registered() {
@@ -73,8 +78,11 @@ TEST_F(Setup, InstallWritesEverythingTheCaptureReads) {
     EXPECT_EQ(std::wstring(printer.pPortName), kPort);
     EXPECT_EQ(std::wstring(printer.pPrintProcessor), L"HalvekPrint");
     EXPECT_EQ(std::wstring(printer.pDatatype), L"RAW");
+    EXPECT_NE(printer.Attributes & PRINTER_ATTRIBUTE_RAW_ONLY, 0u);
   }
   EXPECT_EQ(ours, 1);
+  // The processor finds the library beside itself.
+  EXPECT_TRUE(FileExists(ProcessorFolderFile(L"ostralib.dll")));
   // The capture finds its folder through the printer's port, in buffers of
   // 32 bytes for the port and 260 for the path.
   const std::wstring port =
@@ -113,6 +121,9 @@ TEST_F(Setup, EachCommandLandsWhereTheCaptureReadsItAndRepeatsAsANoOp) {
       {L"set-interpret-title default", kSpoolerKey, L"InterpretTitle", L"-",
        "InterpretTitle: on (default)"},
       {L"set-prefix --remove draft", kPrefixKey, L"draft", L"-", "no prefix rules"},
+      {L"set-hard-links off", kSpoolerKey, kHardLinksValue, L"0", "HardLinks: off\n"},
+      {L"set-hard-links on", kSpoolerKey, kHardLinksValue, L"1", "HardLinks: on\n"},
+      {L"set-hard-links default", kSpoolerKey, kHardLinksValue, L"-", "HardLinks: on (default)"},
   };
   for (const Command& command : commands) {
     SCOPED_TRACE(Utf8(command.line));
@@ -174,6 +185,41 @@ TEST_F(Setup, FailuresExitNonZeroWithAReasonAndChangeNothing) {
     EXPECT_TRUE(Contains(result.output, bad.message)) << result.output;
   }
   EXPECT_EQ(Snapshot(), before);
+}
+
+// The spooler keeps the installed DLLs loaded; a held file stands in for that.
+TEST_F(Setup, LoadedProcessorIsKeptWhenUnchangedAndNamedWhenItCannotBeReplaced) {
+  InstallDefault();
+  const std::wstring changedFolder = L"C:\\e2e-changed";
+  CreateDirectoryW(changedFolder.c_str(), nullptr);
+  std::string dll;
+  ASSERT_TRUE(ReadFileBytes(tools::ModuleFolder() + L"\\halvekprint.dll", &dll));
+  ASSERT_TRUE(WriteFileBytes(changedFolder + L"\\halvekprint.dll", dll + "changed"));
+  tools::HandleHolder held;
+  held.handle = CreateFileW(ProcessorDll().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held.handle, INVALID_HANDLE_VALUE);
+  const struct {
+    std::wstring arguments;
+    DWORD exitCode;
+    const char* message;
+  } cases[] = {
+      {L"install --output-folder C:\\e2e-out", 0, "installed"},
+      {L"install --output-folder C:\\e2e-out --from " + changedFolder, 1, "restart it"},
+      {L"uninstall", 1, "restart it"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf8(c.arguments));
+    const RunResult result = e2e::Setup(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
+    EXPECT_TRUE(Contains(result.output, c.message)) << result.output;
+    EXPECT_FALSE(Contains(result.output, "administrator")) << result.output;
+  }
+  CloseHandle(held.handle);
+  held.handle = nullptr;
+  EXPECT_EQ(e2e::Setup(L"uninstall").exitCode, 0u);
+  DeleteFileW((changedFolder + L"\\halvekprint.dll").c_str());
+  RemoveDirectoryW(changedFolder.c_str());
 }
 
 TEST_F(Setup, PrinterOfAnotherProcessorIsNotTakenOver) {

@@ -5,6 +5,9 @@
 #include "platform/ostralib.h"
 #include "tests/ostralib/queue_listener.h"
 
+// After windows.h, which it needs.
+#include <sddl.h>
+
 using queue_test::Messages;
 using queue_test::TestListener;
 using queue_test::UniqueQueueName;
@@ -50,6 +53,124 @@ TEST(QueueCreate, RefusedWithoutListenerBadArgumentsOrSecondOwner) {
   }
   EXPECT_EQ(nullptr, queue);
   EXPECT_FALSE(TestListener().Start(good.name, 1));
+}
+
+// Points one of a module's imported functions somewhere else for the life of
+// the patch, through the module's import address table.
+class ImportPatch {
+ public:
+  ImportPatch(HMODULE module, const char* dllName, const char* function, void* replacement) {
+    BYTE* base = reinterpret_cast<BYTE*>(module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+    for (; imports.VirtualAddress && entry->Name && !slot_; ++entry) {
+      if (_stricmp(reinterpret_cast<const char*>(base + entry->Name), dllName) != 0) continue;
+      auto* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
+      auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+      for (; name->u1.AddressOfData && !slot_; ++name, ++slot) {
+        if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
+        const auto* byName =
+            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+        if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
+          slot_ = &slot->u1.Function;
+        }
+      }
+    }
+    if (slot_) original_ = Swap(reinterpret_cast<ULONG_PTR>(replacement));
+  }
+  ~ImportPatch() {
+    if (slot_) Swap(original_);
+  }
+  bool applied() const { return slot_ != nullptr; }
+
+ private:
+  ULONG_PTR Swap(ULONG_PTR value) {
+    DWORD protection = 0;
+    VirtualProtect(slot_, sizeof(*slot_), PAGE_READWRITE, &protection);
+    const ULONG_PTR previous = *slot_;
+    *slot_ = value;
+    VirtualProtect(slot_, sizeof(*slot_), protection, &protection);
+    return previous;
+  }
+  ULONG_PTR* slot_ = nullptr;
+  ULONG_PTR original_ = 0;
+};
+
+DWORD gQueueOpenFlags = 0;
+
+HANDLE WINAPI RecordingCreateFileW(const WCHAR* name, DWORD access, DWORD share,
+                                   SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
+                                   HANDLE templateFile) {
+  gQueueOpenFlags = flags;
+  return CreateFileW(name, access, share, security, disposition, flags, templateFile);
+}
+
+// The sender may be LocalSystem: the listener may identify it, never act as it.
+TEST(QueueCreate, OpensThePipeForIdentificationOnly) {
+  const std::wstring name = UniqueQueueName(L"sqos");
+  TestListener listener;
+  ASSERT_TRUE(listener.Start(name, 1));
+  gQueueOpenFlags = 0;
+  MsgQueHandle queue = nullptr;
+  {
+    const ImportPatch patch(GetModuleHandleW(L"ostralib.dll"), "kernel32.dll", "CreateFileW",
+                            reinterpret_cast<void*>(&RecordingCreateFileW));
+    ASSERT_TRUE(patch.applied());
+    ASSERT_TRUE(MsgQueCreate(name.c_str(), 1, &queue));
+  }
+  MsgQueDelete(queue);
+  EXPECT_NE(gQueueOpenFlags & SECURITY_SQOS_PRESENT, 0u);
+  const DWORD level = gQueueOpenFlags & (SECURITY_IMPERSONATION | SECURITY_DELEGATION);
+  EXPECT_TRUE(level == SECURITY_ANONYMOUS || level == SECURITY_IDENTIFICATION) << level;
+}
+
+// A sender hands its messages only to a listener that could read the
+// captured files anyway.
+TEST(QueueServerCheck, TrustsOnlyTheSendersAccountSystemAndAdministrators) {
+  struct Sid {
+    BYTE bytes[SECURITY_MAX_SID_SIZE];
+    explicit Sid(const WCHAR* text) {
+      PSID converted = nullptr;
+      ConvertStringSidToSidW(text, &converted);
+      CopySid(sizeof(bytes), bytes, converted);
+      LocalFree(converted);
+    }
+  };
+  Sid system(L"S-1-5-18"), admins(L"S-1-5-32-544"), users(L"S-1-5-32-545");
+  Sid alice(L"S-1-5-21-1-2-3-1001"), mallory(L"S-1-5-21-1-2-3-1002");
+  const DWORD kEnabled = SE_GROUP_ENABLED;
+  const DWORD kDenyOnly = SE_GROUP_USE_FOR_DENY_ONLY;
+  const struct {
+    Sid* sender;
+    Sid* server;
+    Sid* group;  // the server's one group, or none
+    DWORD groupAttributes;
+    bool trusted;
+  } cases[] = {
+      {&system, &system, nullptr, 0, true},
+      {&alice, &alice, nullptr, 0, true},
+      {&alice, &system, nullptr, 0, true},
+      {&system, &alice, nullptr, 0, false},
+      {&system, &mallory, &users, kEnabled, false},
+      {&system, &mallory, &admins, kEnabled, true},
+      {&system, &mallory, &admins, kDenyOnly, false},  // an administrator's filtered token
+      {&system, &mallory, &admins, 0, false},
+      {&alice, &mallory, nullptr, 0, false},
+      {&system, nullptr, nullptr, 0, false},
+  };
+  for (const auto& c : cases) {
+    TOKEN_GROUPS groups = {};
+    groups.GroupCount = c.group ? 1 : 0;
+    groups.Groups[0].Sid = c.group ? c.group->bytes : nullptr;
+    groups.Groups[0].Attributes = c.groupAttributes;
+    EXPECT_EQ(ostralib::IsTrustedQueueServer(c.sender->bytes, c.server ? c.server->bytes : nullptr,
+                                             &groups),
+              c.trusted)
+        << (&c - cases);
+  }
 }
 
 TEST(QueueAlloc, ZeroedBlocksWithinTheLimitsAndOnlyOwnBlocksReleased) {
