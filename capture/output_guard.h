@@ -1,0 +1,18 @@
+// Checks that keep a capture running as the spooler's account from being
+// redirected out of its output folder, and from linking an unfinished job.
+#pragma once
+
+#include "platform/win.h"
+
+// True when the folder, or any folder above it, is a junction, symbolic link
+// or other reparse point, or when the folder cannot be examined: a user who
+// can replace a folder on the way would otherwise steer files elsewhere.
+bool LiesUnderReparsePoint(const WCHAR* folder);
+
+// True when the open file's real location, with every link followed, is
+// directly inside the folder as its configured path names it.
+bool FileLiesInFolder(HANDLE file, const WCHAR* folder);
+
+// True when the spooler still receives the job's data, or cannot say: its
+// spool file is then not complete enough to be linked.
+bool JobStillSpooling(HANDLE jobHandle, LONG jobId);
