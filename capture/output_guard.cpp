@@ -10,7 +10,7 @@ constexpr DWORD kFinalPathChars = 1024;
 
 bool IsReparsePoint(const WCHAR* path) {
   const DWORD attributes = GetFileAttributesW(path);
-  return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // Where the path's components begin after its root: "X:\" or "\\server\share\".

@@ -5,8 +5,9 @@
 #include "platform/win.h"
 
 // True when the folder, or any folder above it, is a junction, symbolic link
-// or other reparse point, or when the folder cannot be examined: a user who
-// can replace a folder on the way would otherwise steer files elsewhere.
+// or other reparse point: a user who can replace a folder on the way would
+// otherwise steer files elsewhere. A folder that does not exist is left to the
+// file creation to refuse.
 bool LiesUnderReparsePoint(const WCHAR* folder);
 
 // True when the open file's real location, with every link followed, is
