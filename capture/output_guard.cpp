@@ -79,20 +79,18 @@ bool FileLiesInFolder(HANDLE file, const WCHAR* folder) {
   return _wcsicmp(WithoutLongPathPrefix(filePath), WithoutLongPathPrefix(folderPath)) == 0;
 }
 
-bool JobStillSpooling(HANDLE jobHandle, LONG jobId) {
-  // JOB_INFO_1 with its strings; a job whose record does not fit is asked
-  // again with the size the spooler wants.
+bool JobStillSpooling(HANDLE printer, LONG jobId) {
+  // JOB_INFO_1 with its strings; a record that does not fit is asked again
+  // with the size the spooler wants.
   BYTE stackBlock[1024];
   DWORD neededBytes = 0;
-  if (GetJobW(jobHandle, static_cast<DWORD>(jobId), 1, stackBlock, sizeof(stackBlock),
-              &neededBytes)) {
+  const DWORD id = static_cast<DWORD>(jobId);
+  if (GetJobW(printer, id, 1, stackBlock, sizeof(stackBlock), &neededBytes)) {
     return (reinterpret_cast<const JOB_INFO_1W*>(stackBlock)->Status & JOB_STATUS_SPOOLING) != 0;
   }
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || neededBytes == 0) return true;
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || neededBytes == 0) return false;
   GlobalBlock block(AllocSplMem(neededBytes));
-  if (!block.get() || !GetJobW(jobHandle, static_cast<DWORD>(jobId), 1,
-                               static_cast<BYTE*>(block.get()), neededBytes, &neededBytes)) {
-    return true;
-  }
-  return (static_cast<const JOB_INFO_1W*>(block.get())->Status & JOB_STATUS_SPOOLING) != 0;
+  BYTE* record = static_cast<BYTE*>(block.get());
+  if (!record || !GetJobW(printer, id, 1, record, neededBytes, &neededBytes)) return false;
+  return (reinterpret_cast<const JOB_INFO_1W*>(record)->Status & JOB_STATUS_SPOOLING) != 0;
 }

@@ -14,6 +14,8 @@ bool LiesUnderReparsePoint(const WCHAR* folder);
 // directly inside the folder as its configured path names it.
 bool FileLiesInFolder(HANDLE file, const WCHAR* folder);
 
-// True when the spooler still receives the job's data, or cannot say: its
-// spool file is then not complete enough to be linked.
-bool JobStillSpooling(HANDLE jobHandle, LONG jobId);
+// True when the spooler reports that it still receives the job's data: its
+// spool file is then not complete enough to be linked. A spooler that keeps
+// no record to ask (Wine's, which runs the processor only once the document
+// has ended) is taken to have the whole job.
+bool JobStillSpooling(HANDLE printer, LONG jobId);

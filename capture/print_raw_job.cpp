@@ -288,7 +288,7 @@ PieceResult BeginOutput(CaptureJob& job, int piece) {
   if (!job.ticketCaptured && job.linkEntry &&
       OnSameVolume(job.settings.outputFolder, job.settings.spoolDirectory) &&
       FileExists(job.settings.wchSourceLinkPath) &&
-      !JobStillSpooling(job.jobHandle, job.settings.jobId)) {
+      !JobStillSpooling(job.context->Printer, job.settings.jobId)) {
     OutputDebugStringW(L"Hard link is requested");
     job.hardLinkMode = true;
     NotifyStartSpooling(job.settings.jobId, job.outputPath);

@@ -53,18 +53,19 @@ TEST(OutputGuard, OnlyAJobTheSpoolerHasFinishedCountsAsComplete) {
       {0, 0, false},
       {JOB_STATUS_PRINTING, 0, false},
       {JOB_STATUS_SPOOLING | JOB_STATUS_PRINTING, 0, true},
-      {0, ERROR_ACCESS_DENIED, true},
+      {JOB_STATUS_SPOOLING, ERROR_INVALID_HANDLE, false},
   };
   // clang-format on
   for (const Case& c : cases) {
     sd::Reset();
+    sd::AddPrinter(L"P");
     sd::AddJob(L"P, Job 3", "data");
     sd::SetJobStatus(L"P, Job 3", c.status);
     if (c.failedError) sd::FailCall(sd::SpoolerCall::GetJob, c.failedError);
-    HANDLE job = nullptr;
-    ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(L"P, Job 3"), &job, nullptr));
-    EXPECT_EQ(JobStillSpooling(job, 3), c.spooling) << c.status << " " << c.failedError;
-    ClosePrinter(job);
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterW(const_cast<WCHAR*>(L"P"), &printer, nullptr));
+    EXPECT_EQ(JobStillSpooling(printer, 3), c.spooling) << c.status << " " << c.failedError;
+    ClosePrinter(printer);
   }
   sd::Reset();
 }

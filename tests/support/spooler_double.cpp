@@ -268,18 +268,20 @@ BOOL WINAPI GetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DWORD bufferB
   return TRUE;
 }
 
-BOOL WINAPI GetJobW(HANDLE handle, DWORD /*jobId*/, DWORD level, LPBYTE buffer, DWORD bufferBytes,
+// Asked through a printer handle, as the spooler answers for its queue.
+BOOL WINAPI GetJobW(HANDLE handle, DWORD jobId, DWORD level, LPBYTE buffer, DWORD bufferBytes,
                     LPDWORD neededBytes) {
   if (Enter(SpoolerCall::GetJob)) return FALSE;
   std::lock_guard<std::mutex> guard(lock);
   Handle* known = FindHandle(handle);
-  if (!known || !known->isJob || level != 1) {
+  const std::wstring jobName = known ? known->name + L", Job " + std::to_wstring(jobId) : L"";
+  if (!known || known->isJob || level != 1 || !data.jobs.count(jobName)) {
     return Fail(known ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
   }
   *neededBytes = sizeof(JOB_INFO_1W);
   if (bufferBytes < sizeof(JOB_INFO_1W) || !buffer) return Fail(ERROR_INSUFFICIENT_BUFFER);
   JOB_INFO_1W info = {};
-  info.Status = data.jobs[known->name].status;
+  info.Status = data.jobs[jobName].status;
   std::memcpy(buffer, &info, sizeof(info));
   return TRUE;
 }
