@@ -2,6 +2,7 @@
 #include <cwchar>
 
 #include "capture/capture.h"
+#include "capture/output_guard.h"
 #include "capture/settings.h"
 #include "format/format.h"
 #include "format/japanese.h"
@@ -208,12 +209,35 @@ void MoveTicket(CaptureJob& job) {
 
 enum class PieceResult { Continue, Stop, DeleteJob };
 
+// A file that was created somewhere else than the output folder (a folder on
+// the way was swapped for a link after it was checked) is removed again.
+bool OutputStaysInFolder(CaptureJob& job, const WCHAR* path) {
+  if (FileLiesInFolder(job.output, job.settings.outputFolder)) return true;
+  TraceLabelled(L"Output left its folder, removed: ", path);
+  CloseOutput(job);
+  DeleteFileW(path);
+  return false;
+}
+
+// The link is checked like a created file, through a handle on it.
+bool LinkStaysInFolder(CaptureJob& job) {
+  job.output = CreateFileW(job.outputPath, FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  if (job.output == INVALID_HANDLE_VALUE || !OutputStaysInFolder(job, job.outputPath)) return false;
+  CloseOutput(job);
+  return true;
+}
+
 PieceResult BeginTicket(CaptureJob& job, int piece) {
   if (!GetTempFileNameW(job.settings.outputFolder, L"XPF_JT_TMP_", 0, job.tempTicketPath)) {
     return PieceResult::DeleteJob;
   }
   job.output = CreateFileW(job.tempTicketPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (job.output != INVALID_HANDLE_VALUE && !OutputStaysInFolder(job, job.tempTicketPath)) {
+    return PieceResult::DeleteJob;
+  }
   job.ticketCaptured = true;
   // The split works on piece 0; a second ticket right behind the first (in
   // piece 1) is not provided for beyond being written as a ticket.
@@ -263,7 +287,8 @@ PieceResult BeginOutput(CaptureJob& job, int piece) {
 
   if (!job.ticketCaptured && job.linkEntry && ReadHardLinksAllowed() &&
       OnSameVolume(job.settings.outputFolder, job.settings.spoolDirectory) &&
-      FileExists(job.settings.wchSourceLinkPath)) {
+      FileExists(job.settings.wchSourceLinkPath) &&
+      !JobStillSpooling(job.context->Printer, job.settings.jobId)) {
     OutputDebugStringW(L"Hard link is requested");
     job.hardLinkMode = true;
     NotifyStartSpooling(job.settings.jobId, job.outputPath);
@@ -277,6 +302,7 @@ PieceResult BeginOutput(CaptureJob& job, int piece) {
     TraceNumber(L"CreateFile returned %d", GetLastError());
     return PieceResult::DeleteJob;
   }
+  if (!OutputStaysInFolder(job, job.outputPath)) return PieceResult::DeleteJob;
   job.dataFileCreated = true;
   const bool written = WritePiece(job, piece);
   if (job.ticketCaptured && written) MoveTicket(job);
@@ -361,6 +387,10 @@ void CaptureByCopying(CaptureJob& job, BYTE* buffer) {
     Fail(job, GetLastError(), L"CreateFile returned %d");
     return;
   }
+  if (!OutputStaysInFolder(job, job.outputPath)) {
+    Fail(job, ERROR_ACCESS_DENIED, L"CreateFile returned %d");
+    return;
+  }
   job.dataFileCreated = true;
   job.state = CaptureState::InData;
   job.totalReadBytes = 0;
@@ -407,6 +437,15 @@ BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
+  if (LiesUnderReparsePoint(job.settings.outputFolder)) {
+    // Whoever can swap a folder on the way for a link would choose where the
+    // spooler's account writes: the job stays in the spooler instead.
+    TraceLabelled(L"Output folder is or lies under a link, refused: ", job.settings.outputFolder);
+    CloseJobHandle(job);
+    EndDocPrinter(context->Printer);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
 
   if (context->DocumentName) {
     DecodeName(context->DocumentName, job, job.documentBase, job.documentExtension);
@@ -420,10 +459,13 @@ BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
   FinishOutput(job);
 
   bool linked = false;
-  if (job.hardLinkMode) {
+  if (job.hardLinkMode && WaitWhilePausedThenCheckAborted(context)) {
+    job.aborted = true;
+  } else if (job.hardLinkMode) {
     OutputDebugStringW(L"Hard linking! ");
     CloseJobHandle(job);
-    linked = job.linkEntry(job.outputPath, job.settings.wchSourceLinkPath, nullptr) != FALSE;
+    linked = job.linkEntry(job.outputPath, job.settings.wchSourceLinkPath, nullptr) != FALSE &&
+             LinkStaysInFolder(job);
     if (!linked) {
       TraceNumber(L"CreateHardLink returned %d", GetLastError());
       CaptureByCopying(job, buffer);

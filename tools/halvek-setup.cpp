@@ -71,8 +71,10 @@ constexpr size_t kMaxPortChars = 15;
 constexpr size_t kMaxOutputPathChars = 129;
 
 // RAW only: the spooler hands the processor the application's own bytes
-// (no EMF), whose format and title the capture reads.
-constexpr DWORD kPrinterAttributes = PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_RAW_ONLY;
+// (no EMF), whose format and title the capture reads. Queued: the job starts
+// only once it is wholly spooled, so that its spool file can be linked.
+constexpr DWORD kPrinterAttributes =
+    PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_RAW_ONLY | PRINTER_ATTRIBUTE_QUEUED;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;

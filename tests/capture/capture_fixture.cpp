@@ -212,3 +212,10 @@ std::string PdfWithTitle(const std::string& title, size_t sizeBytes) {
   std::string bytes = "%PDF-1.4\n%%Title:" + title + "\n";
   return bytes + JobBytes(sizeBytes > bytes.size() ? sizeBytes - bytes.size() : 0);
 }
+
+std::wstring LinkFixture(const std::wstring& relative) {
+  const std::string unixPath = HALVEK_LINK_FIXTURE_DIR;
+  std::wstring path = L"Z:" + std::wstring(unixPath.begin(), unixPath.end()) + L"\\" + relative;
+  for (WCHAR& c : path) c = c == L'/' ? L'\\' : c;
+  return path;
+}

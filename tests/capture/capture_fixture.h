@@ -78,4 +78,7 @@ class CaptureTest : public ::testing::Test {
 };
 
 std::string JobBytes(size_t sizeBytes, unsigned seed = 1);
+// "real\", "real\inner\" and "linked\" (a symbolic link to "real") under the
+// link fixture the build made.
+std::wstring LinkFixture(const std::wstring& relative);
 std::string PdfWithTitle(const std::string& title, size_t sizeBytes);

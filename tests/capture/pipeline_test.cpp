@@ -255,6 +255,14 @@ TEST_F(PipelineTest, FailureExits) {
        {},
        {}},
       {"no job number", []() {}, "", L"Halvek Cap Job 42", FALSE, ERROR_PATH_NOT_FOUND, {}, {}},
+      {"output folder behind a link",
+       [this]() { SetOutputPath(LinkFixture(L"linked\\")); },
+       "",
+       nullptr,
+       FALSE,
+       ERROR_ACCESS_DENIED,
+       {},
+       {}},
   };
   LONG jobId = 300;
   for (const Case& c : cases) {
@@ -286,6 +294,7 @@ TEST_F(PipelineTest, FailureExits) {
     SetOutputPath(outputFolder_);
     ++jobId;
   }
+  EXPECT_EQ(ListFolder(LinkFixture(L"real\\")), std::vector<std::wstring>{L"inner"});
 }
 
 TEST_F(PipelineTest, CancelWhileWritingLeavesNothingAndStillStops) {

@@ -217,6 +217,41 @@ TEST_F(TicketLinkTest, OperatorSwitchDecidesBetweenLinkAndCopy) {
   }
 }
 
+// A spool file that the application is still writing, or a job cancelled
+// before its link is made, must never become a linked output.
+TEST_F(TicketLinkTest, OnlyACompleteUncancelledJobIsLinked) {
+  const std::string bytes = "%PDF-1.6\n%%Title:Spooling\n" + JobBytes(6 * 32768);
+  const std::wstring path = outputFolder_ + L"Spooling.PDF";
+  CaptureRequest request;
+  request.bytes = bytes;
+  request.spoolFile = true;
+  HANDLE handle = OpenJob(request);
+  ASSERT_NE(handle, nullptr);
+  sd::SetJobStatus(JobName(kCaptureJobId), JOB_STATUS_SPOOLING);
+  EXPECT_TRUE(Print(handle));
+  ClosePrintProcessor(handle);
+  EXPECT_EQ(LinkCount(path), 1u);
+  EXPECT_TRUE(ReadWholeFile(path) == bytes);
+  EXPECT_EQ(PortPaths(), std::vector<std::wstring>{path});
+  ASSERT_TRUE(DeleteFileW(path.c_str()));
+
+  ResetDoubles();
+  request.jobId = kCaptureJobId + 1;
+  handle = OpenJob(request);
+  ASSERT_NE(handle, nullptr);
+  sd::SetHook([handle](sd::SpoolerCall call, unsigned number) {
+    if (call == sd::SpoolerCall::ReadPrinter && number == 2) {
+      ControlPrintProcessor(handle, JOB_CONTROL_CANCEL);
+    }
+  });
+  EXPECT_TRUE(Print(handle, request.jobId));
+  sd::SetHook(nullptr);
+  ClosePrintProcessor(handle);
+  EXPECT_TRUE(OutputFiles().empty());
+  EXPECT_TRUE(PortPaths().at(0).empty());
+  EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
+}
+
 TEST_F(TicketLinkTest, FailedLinkFallsBackToACopyOfTheJob) {
   // A folder where the spool file should be: it exists, but cannot be linked.
   ASSERT_TRUE(CreateDirectoryW(SpoolFilePath(kCaptureJobId).c_str(), nullptr));

@@ -78,7 +78,8 @@ TEST_F(Setup, InstallWritesEverythingTheCaptureReads) {
     EXPECT_EQ(std::wstring(printer.pPortName), kPort);
     EXPECT_EQ(std::wstring(printer.pPrintProcessor), L"HalvekPrint");
     EXPECT_EQ(std::wstring(printer.pDatatype), L"RAW");
-    EXPECT_NE(printer.Attributes & PRINTER_ATTRIBUTE_RAW_ONLY, 0u);
+    const DWORD wanted = PRINTER_ATTRIBUTE_RAW_ONLY | PRINTER_ATTRIBUTE_QUEUED;
+    EXPECT_EQ(printer.Attributes & wanted, wanted);
   }
   EXPECT_EQ(ours, 1);
   // The processor finds the library beside itself.

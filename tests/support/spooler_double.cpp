@@ -18,6 +18,7 @@ struct Job {
   std::string bytes;
   DWORD maxChunkBytes = 0;
   unsigned chunksRead = 0;
+  DWORD status = 0;
 };
 
 struct Handle {
@@ -106,7 +107,11 @@ void SetPrinterInfoNeededBytes(const std::wstring& name, DWORD neededBytes) {
 }
 
 void AddJob(const std::wstring& documentName, const std::string& bytes, DWORD maxChunkBytes) {
-  Locked([&](Data& d) { d.jobs[documentName] = Job{bytes, maxChunkBytes, 0}; });
+  Locked([&](Data& d) { d.jobs[documentName] = Job{bytes, maxChunkBytes, 0, 0}; });
+}
+
+void SetJobStatus(const std::wstring& documentName, DWORD status) {
+  Locked([&](Data& d) { d.jobs.at(documentName).status = status; });
 }
 
 unsigned ChunksRead(const std::wstring& documentName) {
@@ -259,6 +264,24 @@ BOOL WINAPI GetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DWORD bufferB
   if (bufferBytes < printer.neededBytes || !buffer) return Fail(ERROR_INSUFFICIENT_BUFFER);
   PRINTER_INFO_2W info = {};
   info.Attributes = printer.attributes;
+  std::memcpy(buffer, &info, sizeof(info));
+  return TRUE;
+}
+
+// Asked through a printer handle, as the spooler answers for its queue.
+BOOL WINAPI GetJobW(HANDLE handle, DWORD jobId, DWORD level, LPBYTE buffer, DWORD bufferBytes,
+                    LPDWORD neededBytes) {
+  if (Enter(SpoolerCall::GetJob)) return FALSE;
+  std::lock_guard<std::mutex> guard(lock);
+  Handle* known = FindHandle(handle);
+  const std::wstring jobName = known ? known->name + L", Job " + std::to_wstring(jobId) : L"";
+  if (!known || known->isJob || level != 1 || !data.jobs.count(jobName)) {
+    return Fail(known ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+  }
+  *neededBytes = sizeof(JOB_INFO_1W);
+  if (bufferBytes < sizeof(JOB_INFO_1W) || !buffer) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  JOB_INFO_1W info = {};
+  info.Status = data.jobs[jobName].status;
   std::memcpy(buffer, &info, sizeof(info));
   return TRUE;
 }

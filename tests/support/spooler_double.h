@@ -19,6 +19,7 @@ enum class SpoolerCall {
   WritePrinter,
   SetJob,
   GetPrinter,
+  GetJob,
 };
 
 struct PrinterDocument {
@@ -47,6 +48,8 @@ void SetPrinterInfoNeededBytes(const std::wstring& name, DWORD neededBytes);
 // A job opened by name ("Printer, Job 12"); each handle reads it from its
 // start, at most `maxChunkBytes` per ReadPrinter (0: as asked).
 void AddJob(const std::wstring& documentName, const std::string& bytes, DWORD maxChunkBytes = 0);
+// GetJobW level 1 reports `status` for the job (0 unless set).
+void SetJobStatus(const std::wstring& documentName, DWORD status);
 // ReadPrinter calls that delivered data for the job.
 unsigned ChunksRead(const std::wstring& documentName);
 // The nth call of the kind (1-based; 0: every one) fails with `error`.
