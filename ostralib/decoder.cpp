@@ -275,9 +275,8 @@ bool IsKatakanaSpelling(const WCHAR* run, size_t runChars) {
     WCHAR base = 0;  // the kana before c, past one voicing mark
     if (i > 0) base = run[i - 1];
     if ((base == 0xFF9E || base == 0xFF9F) && i > 1) base = run[i - 2];
-    const bool afterKana = i > 0 && run[i - 1] >= 0xFF71 && run[i - 1] <= 0xFF9D;
-    if (c == 0xFF9E && !(afterKana && IsOneOf(run[i - 1], L"ｳｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾊﾋﾌﾍﾎ"))) return false;
-    if (c == 0xFF9F && !(afterKana && IsOneOf(run[i - 1], L"ﾊﾋﾌﾍﾎ"))) return false;
+    if (c == 0xFF9E && !(i > 0 && IsOneOf(run[i - 1], L"ｳｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾊﾋﾌﾍﾎ"))) return false;
+    if (c == 0xFF9F && !(i > 0 && IsOneOf(run[i - 1], L"ﾊﾋﾌﾍﾎ"))) return false;
     if (c == 0xFF70 && (i == 0 || IsOneOf(run[i - 1], L"ｰｯ"))) return false;
     if (c >= 0xFF67 && c <= 0xFF6B && !IsOneOf(base, L"ｲｳｸｼｽﾁﾂﾃﾄﾌ")) return false;
     if (c >= 0xFF6C && c <= 0xFF6E && !IsOneOf(base, L"ｷｼﾁﾆﾋﾐﾘﾃﾌ")) return false;

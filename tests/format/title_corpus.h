@@ -4,10 +4,10 @@
 #pragma once
 
 #include <cstdio>
-#include <sstream>
 
 #include "format/japanese.h"
 #include "tests/format/format_test_support.h"
+#include "tests/support/test_files.h"
 
 inline std::wstring Widen(UINT codePage, const std::string& bytes) {
   std::wstring text(bytes.size(), L'\0');
@@ -28,25 +28,10 @@ struct CorpusTally {
   int total = 0;
 };
 
-// Lines of tests/fixtures/japanese/<name>; the lines of a .hex file give the
-// bytes they spell, "-" (a title the encoding cannot hold) gives "-".
 inline std::vector<std::string> CorpusLines(const std::string& name) {
-  std::istringstream text(ReadFixture("../japanese/" + name));
-  std::vector<std::string> lines;
-  const bool hex = name.size() > 4 && name.compare(name.size() - 4, 4, ".hex") == 0;
-  for (std::string line; std::getline(text, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!hex || line == "-") {
-      lines.push_back(line);
-      continue;
-    }
-    std::string bytes;
-    for (size_t i = 0; i + 1 < line.size(); i += 2) {
-      bytes += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
-    }
-    lines.push_back(bytes);
-  }
-  return lines;
+  std::string path = std::string("Z:") + HALVEK_FIXTURES_DIR + "/japanese/" + name;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return ReadCorpusLines(std::wstring(path.begin(), path.end()));
 }
 
 // The name text the capture goes on with for a plain title line.
