@@ -5,6 +5,7 @@
 
 #include "format/ascii_match.h"
 #include "format/format.h"
+#include "platform/ostralib.h"
 
 namespace {
 
@@ -42,18 +43,69 @@ JobFormat DetectFormat(const BYTE* data, DWORD lengthBytes) {
   return JobFormat::None;
 }
 
+bool IsLineEnd(BYTE byte) {
+  return byte == '\r' || byte == '\n';
+}
+
 // Each byte of the line becomes one unit on its own; a byte that does not
-// convert leaves a zero unit and the copy goes on.
-void CopyPlainTitle(const BYTE* start, const BYTE* blockEnd, WCHAR* title, DWORD capacityChars) {
+// convert leaves a zero unit and the copy goes on. Sound only where every
+// character is one byte.
+void CopyTitleByBytes(const BYTE* start, const BYTE* blockEnd, WCHAR* title, DWORD capacityChars) {
   DWORD unit = 0;
   for (const BYTE* byte = start; byte < blockEnd && unit + 1 < capacityChars; ++byte, ++unit) {
-    if (*byte == '\r' || *byte == '\n') break;
+    if (IsLineEnd(*byte)) break;
     if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, reinterpret_cast<LPCCH>(byte), 1, &title[unit],
                             1) != 1) {
       title[unit] = 0;
       OutputDebugStringW(kTraceLabel);
       OutputDebugStringW(L"MultiByteToWideChar failed!");
     }
+  }
+}
+
+// The character that starts at byte: its length in bytes (at most
+// maxCharBytes, never past the line) when it converts to one unit and back
+// to the same bytes, else 0.
+int ConvertCharacter(const BYTE* byte, const BYTE* blockEnd, int maxCharBytes, WCHAR* unit) {
+  char back[8];
+  for (int charBytes = 1; charBytes <= maxCharBytes && byte + charBytes <= blockEnd; ++charBytes) {
+    if (charBytes > 1 && IsLineEnd(byte[charBytes - 1])) return 0;
+    const LPCCH bytes = reinterpret_cast<LPCCH>(byte);
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, charBytes, unit, 1) != 1) continue;
+    BOOL usedDefault = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, unit, 1, back, sizeof(back), nullptr,
+                            &usedDefault) == charBytes &&
+        !usedDefault && std::memcmp(back, bytes, charBytes) == 0) {
+      return charBytes;
+    }
+    return 0;
+  }
+  return 0;
+}
+
+// On a multi-byte code page a lead byte converted alone is lost to the
+// default character, so the line is read a character at a time. A byte
+// that starts no character of the code page, or whose character gives other
+// bytes back, travels as an escaped unit, from which the Japanese passes
+// recover it.
+void CopyTitleByCharacters(const BYTE* start, const BYTE* blockEnd, WCHAR* title,
+                           DWORD capacityChars, int maxCharBytes) {
+  DWORD unit = 0;
+  for (const BYTE* byte = start; byte < blockEnd && unit + 1 < capacityChars; ++unit) {
+    if (IsLineEnd(*byte)) break;
+    const int charBytes = ConvertCharacter(byte, blockEnd, maxCharBytes, &title[unit]);
+    if (charBytes == 0) title[unit] = static_cast<WCHAR>(kEscapedByteBase + *byte);
+    byte += charBytes == 0 ? 1 : charBytes;
+  }
+}
+
+void CopyPlainTitle(const BYTE* start, const BYTE* blockEnd, WCHAR* title, DWORD capacityChars) {
+  CPINFO codePage = {};
+  if (GetCPInfo(CP_ACP, &codePage) && codePage.MaxCharSize > 1) {
+    CopyTitleByCharacters(start, blockEnd, title, capacityChars,
+                          static_cast<int>(codePage.MaxCharSize));
+  } else {
+    CopyTitleByBytes(start, blockEnd, title, capacityChars);
   }
   OutputDebugStringW(kTraceLabel);
   OutputDebugStringW(capacityChars > 0 ? title : L"");

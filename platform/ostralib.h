@@ -21,9 +21,9 @@ BOOL WINAPI MsgQueDelete(MsgQueHandle queue);
 
 // Japanese text decoder.
 struct DecoderRecord {
-  const WCHAR* Input;    // zero-terminated UTF-16 text to decode
-  BYTE* Output;          // caller's zero-filled output buffer
-  DWORD OutputSize;      // its size in bytes
+  const WCHAR* Input;  // zero-terminated UTF-16 text to decode
+  BYTE* Output;        // caller's zero-filled output buffer
+  DWORD OutputSize;    // its size in bytes
 };
 
 int WINAPI DecoderInit(DecoderRecord* record);
@@ -32,3 +32,9 @@ int WINAPI DecoderStatus(DecoderRecord* record);
 int WINAPI DecoderFinalize(DecoderRecord* record);
 
 }  // extern "C"
+
+// A title byte that the ANSI code page reads as no character of its own (a
+// lead byte without its trail byte, say) reaches the decoder as this unit
+// plus the byte: a lone low surrogate, which no real text holds, so the
+// decoder recovers the byte instead of a default character.
+constexpr WCHAR kEscapedByteBase = 0xDC00;

@@ -1,5 +1,6 @@
 // Jobs captured through Wine's spooler: names, bytes, tickets, links, the
 // port's path document and the queue messages.
+#include <cstdio>
 #include <sstream>
 
 #include "tests/e2e/e2e_support.h"
@@ -164,6 +165,84 @@ TEST_F(Capture932, JapaneseTitleKeptInTheFileName) {
   ASSERT_EQ(GetACP(), 932u);
   PrintFile(Example(L"japanese-title.ps"));
   ExpectOutput(L"\u65e5\u672c\u8a9e\u306e\u5831\u544a\u66f8.PS", Sample(L"japanese-title.ps"));
+}
+
+std::string PlainTitleJob(const std::string& titleBytes) {
+  return "%!PS-Adobe-3.0\n%%Creator: Office\n%%Title: " + titleBytes +
+         "\r\n%%EndComments\nshowpage\n";
+}
+
+// Plain title lines in each Japanese encoding, as a Japanese server reads
+// them: whole characters, half-width katakana, NEC specials, the wave dash
+// and minus in the forms this code page holds, one-character titles.
+TEST_F(Capture932, PlainJapaneseTitlesInEachEncodingNameTheFile) {
+  ASSERT_EQ(GetACP(), 932u);
+  const struct {
+    std::string titleBytes;
+    std::wstring name;
+  } cases[] = {
+      {"\xC3\xDE\xB0\xC0\x93\xFC\x97\xCD\xCF\xC6\xAD\xB1\xD9.docx",  // Shift_JIS
+       L"\uFF83\uFF9E\uFF70\uFF80\u5165\u529B\uFF8F\uFF86\uFF6D\uFF71\uFF99.PS"},
+      {"\xAD\xEA\xBB\xB3\xC5\xC4_\xA3\xB4\xB7\xEE\xA1\xC1\xA3\xB6\xB7\xEE",  // EUC-JP
+       L"\u3231\u5C71\u7530_\uFF14\u6708\uFF5E\uFF16\u6708.PS"},
+      {"\x1B$B#A!]#17?\x1B(B", L"\uFF21\uFF0D\uFF11\u578B.PS"},  // ISO-2022-JP
+      {"\x96\xB2", L"\u5922.PS"},                                // Shift_JIS
+      {"\xB0\xC6", L"\u6848.PS"},                                // EUC-JP
+  };
+  for (const auto& c : cases) {
+    EmptyFolder(kOutputFolder);
+    const std::string job = PlainTitleJob(c.titleBytes);
+    PrintFile(Job(L"plain-title.ps", job));
+    ExpectOutput(c.name, job);
+  }
+}
+
+// The office title corpus through the spooler, one job per title and
+// encoding. Too slow for the suite: scripts/measure-japanese-corpus.sh runs
+// it by hand.
+using SpoolerCorpus932 = Capture;
+
+std::wstring CorpusFile(const std::string& name) {
+  std::string path = std::string("Z:") + HALVEK_FIXTURES_DIR + "/japanese/" + name;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return std::wstring(path.begin(), path.end());
+}
+
+// The file name a title gives: the extension of up to four characters
+// becomes the format's.
+std::wstring NameOf(const std::string& titleUtf8) {
+  std::wstring title(titleUtf8.size(), L'\0');
+  title.resize(MultiByteToWideChar(CP_UTF8, 0, titleUtf8.data(), static_cast<int>(titleUtf8.size()),
+                                   &title[0], static_cast<int>(title.size())));
+  const size_t dot = title.rfind(L'.');
+  if (dot != std::wstring::npos && title.size() - dot - 1 <= 4) title.resize(dot);
+  return title + L".PS";
+}
+
+TEST_F(SpoolerCorpus932, OfficeTitlesKeepTheirNames) {
+  ASSERT_EQ(GetACP(), 932u);
+  const std::vector<std::string> titles = ReadCorpusLines(CorpusFile("office-titles.txt"));
+  int exact = 0, total = 0;
+  for (const char* encoding : {"sjis", "eucjp", "iso2022jp"}) {
+    const auto encoded =
+        ReadCorpusLines(CorpusFile("office-titles." + std::string(encoding) + ".hex"));
+    ASSERT_EQ(encoded.size(), titles.size()) << encoding;
+    for (size_t i = 0; i < titles.size(); ++i) {
+      if (encoded[i] == "-" || titles[i].empty()) continue;
+      EmptyFolder(kOutputFolder);
+      PrintFile(Job(L"corpus.ps", PlainTitleJob(encoded[i])));
+      const std::vector<std::wstring> names = ListFolder(kOutputFolder);
+      const bool same = names.size() == 1 && names[0] == NameOf(titles[i]);
+      exact += same;
+      ++total;
+      if (!same) {
+        std::printf("  %s:%zu %s -> %s\n", encoding, i + 1, titles[i].c_str(),
+                    names.empty() ? "(none)" : Utf8(names[0]).c_str());
+      }
+    }
+  }
+  std::printf("Through the spooler, code page 932: %d of %d exact\n", exact, total);
+  EXPECT_GE(exact * 100, total * 97);
 }
 
 TEST_F(Capture, SpoolFileIsLinkedNotCopiedAndReadAtMostTwoChunksDeep) {

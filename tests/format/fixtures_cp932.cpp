@@ -1,11 +1,11 @@
 // Under the Japanese ANSI code page 932 the ANSI paths read Shift-JIS: the
-// whole-line and octal paths give Japanese text, the plain byte-by-byte copy
-// cannot (each lead byte converts on its own).
+// whole-line, octal and plain paths all give Japanese text.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "tests/format/format_test_support.h"
+#include "tests/format/title_corpus.h"
 
 namespace {
 
@@ -52,15 +52,26 @@ TEST(CodePage932, ShiftJisTitlesThroughEachPath) {
       {"xp + word", "%!PS\n%%Title: <93FA967B8CEA>\n", TRUE, kNihongo},
       {"japanese line", "%!PS\n%ADO_DSC_Encoding: MacOS Japanese\n%%Title: " + sjis + "\r\n", TRUE,
        kNihongo},
-      // Byte by byte, a lead byte alone becomes the default character.
-      {"plain", "%!PS\n%%Title: " + sjis + "\n", FALSE, L" \u30fb\u30fb\u30fb{\u30fb\u30fb"},
-      {"plain cut lead byte", "%!PS\n%%Title: A\x81", FALSE, L" A\u30fb"},
+      // Read by characters; a byte that starts none is kept escaped.
+      {"plain", "%!PS\n%%Title: " + sjis + "\n", FALSE, L" " + kNihongo},
+      {"plain cut lead byte", "%!PS\n%%Title: A\x81", FALSE, L" A\xDC81"},
+      {"plain lead byte before line end", "%!PS\n%%Title: \x93\r\n", FALSE, L" \xDC93"},
+      {"plain byte no character starts", "%!PS\n%%Title: \xA0\xB1\xFDZ\n", FALSE,
+       L" \xDCA0\uFF71\xDCFDZ"},
   };
   for (const auto& c : cases) {
     const CheckResult result = Check(c.block);
     EXPECT_EQ(result.known, c.known) << c.name;
     EXPECT_EQ(result.title, c.title) << c.name;
   }
+}
+
+// A Japanese server names files after Japanese titles in every encoding.
+TEST(TitleCorpus, JapaneseTitlesKeepTheirNames) {
+  ASSERT_EQ(GetACP(), 932u);
+  const CorpusTally japanese = RunJapaneseCorpora();
+  std::printf("Code page 932: Japanese %d of %d exact\n", japanese.matched, japanese.total);
+  EXPECT_GE(japanese.matched * 100, japanese.total * 97);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/format/format_test_support.h"
+#include "tests/format/title_corpus.h"
 #include "tests/support/guarded_block.h"
 
 namespace {
@@ -118,6 +119,19 @@ TEST(GuardPage, EveryPrefixAndSuffixOfEverySeed) {
       RunEveryEntryPoint(guard.Place(seed.data() + seed.size() - cut, cut), cut);
     }
   }
+}
+
+// Japanese titles come out as written; Western titles whose bytes also read
+// as Shift_JIS or EUC-JP stay as they are: at most one in 250 changes.
+TEST(TitleCorpus, JapaneseTitlesDecodeWesternTitlesStay) {
+  ASSERT_EQ(GetACP(), 1252u);
+  const CorpusTally japanese = RunJapaneseCorpora();
+  const CorpusTally western = RunWesternCorpora();
+  std::printf("Code page 1252: Japanese %d of %d exact, Western %d of %d changed\n",
+              japanese.matched, japanese.total, western.total - western.matched, western.total);
+  ASSERT_GE(western.total, 500);
+  EXPECT_LE((western.total - western.matched) * 250, western.total);
+  EXPECT_GE(japanese.matched * 100, japanese.total * 95);
 }
 
 }  // namespace

@@ -97,3 +97,25 @@ bool ReadFileBytes(const std::wstring& path, std::string* bytes) {
   CloseHandle(file);
   return true;
 }
+
+std::vector<std::string> ReadCorpusLines(const std::wstring& path) {
+  const std::string text = ReadWholeFile(path);
+  const bool hex = path.size() > 4 && path.compare(path.size() - 4, 4, L".hex") == 0;
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (hex && line != "-") {
+      std::string bytes;
+      for (size_t i = 0; i + 1 < line.size(); i += 2) {
+        bytes += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+      }
+      line = bytes;
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}

@@ -27,3 +27,6 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadWholeFile(const std::wstring& path);
 // The whole file; false when it cannot be opened. Others may keep writing.
 bool ReadFileBytes(const std::wstring& path, std::string* bytes);
+// The lines of a title corpus file; in a .hex file each line gives the
+// bytes its hex digits spell, and "-" (no such title) stays "-".
+std::vector<std::string> ReadCorpusLines(const std::wstring& path);
