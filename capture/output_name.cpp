@@ -1,7 +1,7 @@
 // Taking an output's name: the probe and the making of the file together.
 #include "capture/capture.h"
-#include "naming/naming.h"
 #include "capture/settings.h"
+#include "naming/naming.h"
 
 namespace {
 // Name clashes with files that appear while the name is being chosen.

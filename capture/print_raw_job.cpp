@@ -292,9 +292,9 @@ StepResult CaptureTicket(CaptureJob& job, BYTE* buffer, DWORD heldBytes, DWORD* 
       return StepResult::DeleteJob;
     }
     job.ticketCaptured = true;
-    job.ticketFile = CreateFileW(job.tempTicketPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                                 nullptr);
+    job.ticketFile =
+        CreateFileW(job.tempTicketPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   }
   job.state = CaptureState::InTicket;
   job.ticketCarry.lengthBytes = 0;
@@ -447,7 +447,9 @@ void FinishOutput(CaptureJob& job) {
     CloseFile(job.output);
   }
   const bool whole = job.lastReadResult && !job.aborted && !job.failed;
-  if (whole && job.ticketCaptured && !job.dataFileCreated) PublishTicketAlone(job);
+  const bool endedInTickets =
+      job.state == CaptureState::InTicket || job.state == CaptureState::TicketDone;
+  if (whole && endedInTickets) PublishTicketAlone(job);
   if (!job.lastReadResult || job.aborted || job.failed) RemoveJobFiles(job);
 }
 

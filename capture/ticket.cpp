@@ -6,7 +6,8 @@
 namespace {
 const char kTicketEndTag[] = "</xpif>";
 constexpr DWORD kTicketEndTagBytes = 7;
-static_assert(sizeof(TicketTagCarry::bytes) == kTicketEndTagBytes - 1, "carry holds a tag less one");
+static_assert(sizeof(TicketTagCarry::bytes) == kTicketEndTagBytes - 1,
+              "carry holds a tag less one");
 
 bool MatchesTag(const BYTE* bytes, DWORD tagOffsetBytes, DWORD countBytes) {
   return _strnicmp(reinterpret_cast<const char*>(bytes), kTicketEndTag + tagOffsetBytes,

@@ -123,20 +123,34 @@ TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
   const std::string cut = kTicket + "\n" + kPdf;
   std::vector<TicketCase> cases = {
       {kTicket + "\r\n" + kPdf, 0, L"", {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
-      {open + "</XPIF>\n" + kPdf, 0, L"", {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", open + "</XPIF>"}}},
+      {open + "</XPIF>\n" + kPdf,
+       0,
+       L"",
+       {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", open + "</XPIF>"}}},
       // The tag closes a read, is cut by one, or every read is one byte.
-      {cut, static_cast<DWORD>(kTicket.size()), L"", {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
-      {cut, static_cast<DWORD>(kTicket.size() - 3), L"", {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
+      {cut,
+       static_cast<DWORD>(kTicket.size()),
+       L"",
+       {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
+      {cut,
+       static_cast<DWORD>(kTicket.size() - 3),
+       L"",
+       {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
       {cut, 1, L"", {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
       // White space behind the tag, over two reads, is no data.
-      {kTicket + " \r\n\n\t" + kPdf, static_cast<DWORD>(kTicket.size() + 3), L"",
+      {kTicket + " \r\n\n\t" + kPdf,
+       static_cast<DWORD>(kTicket.size() + 3),
+       L"",
        {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
       // A job that is all ticket is its own output.
       {open, 0, L"Order.txt", {{L"Order.XPF", open}}},
       {kTicket + "\n \r\n", 0, L"", {{L"spoold_file.XPF", kTicket}}},
       {kTicket + "\n \r\n", 16, L"Order", {{L"Order.XPF", kTicket}}},
       // Two tickets in a row share the ticket file.
-      {kTicket + "\n" + kTicket + "\n" + ps, 0, L"", {{L"Poster.PS", ps}, {L"Poster.XPF", kTicket + kTicket}}},
+      {kTicket + "\n" + kTicket + "\n" + ps,
+       0,
+       L"",
+       {{L"Poster.PS", ps}, {L"Poster.XPF", kTicket + kTicket}}},
       // Data that would take the ticket's extension goes without one.
       {kTicket + "\n" + pjl, 0, L"", {{L"Sheet", pjl}, {L"Sheet.XPF", kTicket}}},
   };
@@ -144,7 +158,8 @@ TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
   const std::string big = "%!PS-Adobe-3.0\n%%Title: BigTicket\n" + JobBytes(40000);
   for (size_t tagOffset = 32759; tagOffset <= 32767; ++tagOffset) {
     const std::string ticket = TicketWithTagAt(tagOffset);
-    cases.push_back({ticket + "\n" + big, 0, L"", {{L"BigTicket.PS", big}, {L"BigTicket.XPF", ticket}}});
+    cases.push_back(
+        {ticket + "\n" + big, 0, L"", {{L"BigTicket.PS", big}, {L"BigTicket.XPF", ticket}}});
   }
   LONG jobId = 60;
   for (const TicketCase& c : cases) {
@@ -186,7 +201,8 @@ TEST_F(TicketLinkTest, TicketTakesItsNumberWithTheDataAndReplacesNothing) {
     std::string bytes;
     const WCHAR* documentName;
     LONG jobId;
-  } jobs[] = {{"plain bytes", L"Report.XPF", 1}, {kTicket + "\n" + ps, L"", 2},
+  } jobs[] = {{"plain bytes", L"Report.XPF", 1},
+              {kTicket + "\n" + ps, L"", 2},
               {nine + "\n" + pdf, L"", 3}};
   for (const auto& job : jobs) {
     CaptureRequest request;

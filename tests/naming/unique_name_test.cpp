@@ -17,9 +17,9 @@ struct Paths {
 Paths FindPaths(LONG number, const std::wstring& folder, const WCHAR* base, const WCHAR* extension,
                 DWORD capacityChars = 270, BOOL withTicket = FALSE) {
   GuardedBuffer data(capacityChars, L'#'), ticket(capacityChars, L'#');
-  const BOOL found = FindUniqueNameForOutputFile(number, folder.c_str(), base, extension,
-                                                 data.data(), ticket.data(), capacityChars,
-                                                 withTicket);
+  const BOOL found =
+      FindUniqueNameForOutputFile(number, folder.c_str(), base, extension, data.data(),
+                                  ticket.data(), capacityChars, withTicket);
   EXPECT_TRUE(data.GuardIntact() && ticket.GuardIntact());
   return {found, data.text(), ticket.text()};
 }
