@@ -1,12 +1,17 @@
 // Capture throughput against a plain file copy of the same bytes, measured in
-// the same run: prints ratios, never absolute pass/fail figures.
+// the same run: prints ratios, never absolute pass/fail figures. Also what a
+// stalled queue listener adds to a copied capture of 2 MiB and of the size
+// given, against the same capture with no listener.
 //   capture_bench [megabytes]
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "capture/settings.h"
+#include "ostralib/queue_transport.h"
 #include "spooler/context.h"
 #include "tests/support/registry_guard.h"
 #include "tests/support/spooler_double.h"
@@ -53,6 +58,56 @@ double CaptureSeconds(const std::string& bytes, LONG jobId) {
   }
   ClosePrintProcessor(handle);
   return Seconds(std::chrono::steady_clock::now() - start);
+}
+
+// A listener that took the queue's pipe and never reads it, like one whose
+// process was stopped: the first message fills its pipe, every later send
+// waits out the queue's bound.
+struct StalledListener {
+  HANDLE pipe = ostralib::CreateQueueServerInstance(L"RequestQue", true);
+  HANDLE connected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  OVERLAPPED overlapped = {};
+  StalledListener() {
+    overlapped.hEvent = connected;
+    ConnectNamedPipe(pipe, &overlapped);
+  }
+  ~StalledListener() {
+    CancelIo(pipe);
+    CloseHandle(pipe);
+    CloseHandle(connected);
+  }
+};
+
+double Median(std::vector<double> seconds) {
+  std::sort(seconds.begin(), seconds.end());
+  return seconds[seconds.size() / 2];
+}
+
+// Medians of five rounds each, so that one round slowed by other load on the
+// machine does not decide the figure; the worst stalled round is shown too.
+void PrintStallFigures(size_t megabytes, const std::string& pattern, LONG firstJobId) {
+  std::string job = pattern;
+  job.resize(megabytes << 20, 'x');
+  const int rounds = 5;
+  std::vector<double> quiet, stalled;
+  for (int round = 0; round < rounds; ++round) {
+    quiet.push_back(CaptureSeconds(job, firstJobId + round));
+  }
+  {
+    StalledListener listener;
+    if (listener.pipe == INVALID_HANDLE_VALUE) {
+      std::fprintf(stderr, "queue pipe not created: %lu\n", GetLastError());
+      std::exit(1);
+    }
+    for (int round = 0; round < rounds; ++round) {
+      stalled.push_back(CaptureSeconds(job, firstJobId + rounds + round));
+    }
+  }
+  std::printf("%3zu MiB copied, no listener:      %.3f s (median of %d)\n", megabytes,
+              Median(quiet), rounds);
+  std::printf("%3zu MiB copied, stalled listener: %.3f s (median), adds %.3f s; worst %.3f s\n",
+              megabytes, Median(stalled), Median(stalled) - Median(quiet),
+              *std::max_element(stalled.begin(), stalled.end()));
 }
 
 }  // namespace
@@ -102,5 +157,7 @@ int main(int argc, char** argv) {
               copied / baseline);
   std::printf("capture by hard link:        %.3f s, ratio to baseline %.3f\n", linked,
               linked / baseline);
+  PrintStallFigures(2, job.substr(0, 64), 300);
+  PrintStallFigures(megabytes, job.substr(0, 64), 400);
   return 0;
 }

@@ -7,17 +7,33 @@ enum class CaptureState : DWORD { Start = 0, InTicket = 2, TicketDone = 3, InDat
 
 constexpr DWORD kReadBufferBytes = 32768;
 
-// Splits piece 0 after the job ticket's end tag "</xpif>" (any letter case)
-// when at least one byte follows the tag: piece 1 then holds the rest without
-// its leading white space. Piece 1 is emptied first in every case.
-BOOL TrySplitBuffer(BYTE** pieceStarts, DWORD* pieceLengthsBytes);
+// The last bytes of a ticket read so far that could begin its end tag.
+struct TicketTagCarry {
+  BYTE bytes[6];
+  DWORD lengthBytes;
+};
 
-// Creates the data file at outputPath and never opens a file that exists: a
-// name taken after it was probed is probed again, rewriting both paths with
-// the next free name. INVALID_HANDLE_VALUE with the last error on failure.
-HANDLE CreateOutputDataFile(LONG jobId, const WCHAR* outputFolder, const WCHAR* validName,
-                            const WCHAR* extension, WCHAR* outputPath, WCHAR* ticketPath,
-                            DWORD pathCapacityChars);
+// Splits piece 0 after the job ticket's end tag "</xpif>" (any letter case),
+// wherever the reads cut the ticket: a tag may close the piece, and one may
+// have begun in the bytes carry holds from the pieces before. Piece 1 then
+// holds the rest without its leading white space. Piece 1 is emptied first in
+// every case; without a tag, carry takes the piece's last bytes.
+BOOL TrySplitBuffer(BYTE** pieceStarts, DWORD* pieceLengthsBytes, TicketTagCarry* carry);
+// White space between a ticket's end tag and what follows it.
+bool IsTicketSpaceByte(BYTE byte);
+
+// Makes an output under the name's path in dataPath. Fails with
+// ERROR_FILE_EXISTS or ERROR_ALREADY_EXISTS when the path (or the ticket path
+// it also takes) appeared since the probe, with another error otherwise.
+typedef BOOL (*MakeOutputFunction)(void* context, const WCHAR* dataPath, const WCHAR* ticketPath);
+
+// Finds a free name (FindUniqueNameForOutputFile; withTicket: the ticket path
+// must be free too) and makes the output there. A name taken after the probe
+// is probed again, so nothing that exists is ever opened or replaced. FALSE
+// with the last error when no name is left or make fails otherwise.
+BOOL ClaimOutputName(LONG jobId, const WCHAR* outputFolder, const WCHAR* validName,
+                     const WCHAR* extension, BOOL withTicket, WCHAR* dataPath, WCHAR* ticketPath,
+                     DWORD pathCapacityChars, MakeOutputFunction make, void* context);
 
 // The output file writes, kept apart so that a test can stand in for a full
 // disk. Both return FALSE with the Win32 error as the last error.

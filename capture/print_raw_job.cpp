@@ -1,4 +1,5 @@
 // Capture of one RAW or TEXT job into a file in the port's output folder.
+#include <cstring>
 #include <cwchar>
 
 #include "capture/capture.h"
@@ -16,11 +17,10 @@ constexpr DWORD kNameChars = 270;
 constexpr DWORD kExtensionChars = 32;
 constexpr DWORD kPass2Chars = 260;
 constexpr DWORD kMessageChars = 260;
-// Name clashes with files that appear while the name is being chosen.
-constexpr int kCreateAttempts = 32;
 
 const WCHAR kJobTicketLinkDocument[] = L"Job Ticket Link";
 const WCHAR kFallbackBaseName[] = L"spoold_file";
+const WCHAR kTicketExtension[] = L"XPF";
 const WCHAR* const kExtensionVocabulary[] = {L"PDF",  L"PS",  L"VPS", L"DBF",
                                              L"PPML", L"PPM", L"XPF"};
 
@@ -53,11 +53,14 @@ struct CaptureJob {
   const WCHAR* documentName;
   CaptureSettings settings;
   CaptureState state;
-  HANDLE jobHandle;  // null once closed
-  HANDLE output;
-  bool dataFileCreated;
-  bool ticketCaptured;
-  bool hardLinkMode;
+  HANDLE jobHandle;   // null once closed
+  HANDLE output;      // the data file while it is written
+  HANDLE ticketFile;  // the temporary ticket file while tickets are written
+  // The job's own files in the output folder: only these are ever removed.
+  bool dataFileCreated;  // outputPath: the data file, its hard link or a ticket alone
+  bool ticketCaptured;   // tempTicketPath, or ticketPath once moved there
+  bool ticketMoved;
+  bool jobEnded;  // a read returned no bytes
   bool aborted;
   bool startSent;
   // The output could not be written completely: nothing is reported as captured.
@@ -69,8 +72,7 @@ struct CaptureJob {
   BOOL knownFormat;
   JobFormat jobFormat;
   CreateHardLinkWFunction linkEntry;
-  BYTE* pieceStarts[2];
-  DWORD pieceLengthsBytes[2];
+  TicketTagCarry ticketCarry;
 
   WCHAR documentBase[kNameChars];
   WCHAR documentExtension[kExtensionChars];
@@ -87,6 +89,8 @@ struct CaptureJob {
   WCHAR ticketPath[kNameChars];
   WCHAR tempTicketPath[MAX_PATH];
 };
+
+enum class StepResult { Continue, Stop, DeleteJob };
 
 void TraceNumber(const WCHAR* format, DWORD value) {
   WCHAR message[kMessageChars];
@@ -143,7 +147,7 @@ void ChooseExtension(CaptureJob& job) {
   } else if (job.jobFormat == JobFormat::Vps) {
     extension = L"VPS";
   } else if (job.jobFormat == JobFormat::Xpif) {
-    extension = L"XPF";
+    extension = kTicketExtension;
   } else if (job.titleExtension[0] && InVocabulary(job.titleExtension)) {
     extension = job.titleExtension;
   } else if (job.documentExtension[0]) {
@@ -151,116 +155,17 @@ void ChooseExtension(CaptureJob& job) {
   } else if (job.titleExtension[0]) {
     extension = job.titleExtension;
   }
+  // Data behind a ticket never takes the ticket's path: it goes without one.
+  if (job.ticketCaptured && _wcsicmp(extension, kTicketExtension) == 0) extension = L"";
   CopyTruncated(job.chosenExtension, kExtensionChars, extension);
 }
 
-bool WritePiece(CaptureJob& job, int piece) {
-  if (WriteOutputBytes(job.output, job.pieceStarts[piece], job.pieceLengthsBytes[piece])) {
-    return true;
-  }
-  Fail(job, GetLastError(), L"WriteFile returned %d");
-  return false;
-}
-
-void CheckProgress(CaptureJob& job) {
-  const ULONGLONG step = ProgressStep(job.totalReadBytes);
-  if (step != job.lastProgressStep) {
-    job.lastProgressStep = step;
-    NotifyProgressSpooling(job.settings.jobId, ProgressBytesField(job.totalReadBytes));
-  }
-}
-
-void CloseOutput(CaptureJob& job) {
-  if (job.output != INVALID_HANDLE_VALUE) {
-    CloseHandle(job.output);
-    job.output = INVALID_HANDLE_VALUE;
-  }
-}
-
-void CloseJobHandle(CaptureJob& job) {
-  if (job.jobHandle) {
-    ClosePrinter(job.jobHandle);
-    job.jobHandle = nullptr;
-  }
-}
-
-// The job's output cannot be made: the job is cancelled and deleted.
-BOOL FailAndDeleteJob(CaptureJob& job) {
-  CloseOutput(job);
-  SetJobW(job.jobHandle, static_cast<DWORD>(job.settings.jobId), 0, nullptr, JOB_CONTROL_CANCEL);
-  SetJobW(job.jobHandle, static_cast<DWORD>(job.settings.jobId), 0, nullptr, JOB_CONTROL_DELETE);
-  CloseJobHandle(job);
-  EndDocPrinter(job.context->Printer);
-  return FALSE;
-}
-
-HANDLE CreateDataFile(CaptureJob& job) {
-  return CreateOutputDataFile(job.settings.jobId, job.settings.outputFolder, job.validName,
-                              job.chosenExtension, job.outputPath, job.ticketPath, kNameChars);
-}
-
-void MoveTicket(CaptureJob& job) {
-  DeleteFileW(job.ticketPath);
-  MoveFileW(job.tempTicketPath, job.ticketPath);
-  OutputDebugStringW(L"Moved xpf from to");
-  OutputDebugStringW(job.tempTicketPath);
-  OutputDebugStringW(job.ticketPath);
-}
-
-enum class PieceResult { Continue, Stop, DeleteJob };
-
-// A file that was created somewhere else than the output folder (a folder on
-// the way was swapped for a link after it was checked) is removed again.
-bool OutputStaysInFolder(CaptureJob& job, const WCHAR* path) {
-  if (FileLiesInFolder(job.output, job.settings.outputFolder)) return true;
-  TraceLabelled(L"Output left its folder, removed: ", path);
-  CloseOutput(job);
-  DeleteFileW(path);
-  return false;
-}
-
-// The link is checked like a created file, through a handle on it.
-bool LinkStaysInFolder(CaptureJob& job) {
-  job.output = CreateFileW(job.outputPath, FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-  if (job.output == INVALID_HANDLE_VALUE || !OutputStaysInFolder(job, job.outputPath)) return false;
-  CloseOutput(job);
-  return true;
-}
-
-PieceResult BeginTicket(CaptureJob& job, int piece) {
-  if (!GetTempFileNameW(job.settings.outputFolder, L"XPF_JT_TMP_", 0, job.tempTicketPath)) {
-    return PieceResult::DeleteJob;
-  }
-  job.output = CreateFileW(job.tempTicketPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (job.output != INVALID_HANDLE_VALUE && !OutputStaysInFolder(job, job.tempTicketPath)) {
-    return PieceResult::DeleteJob;
-  }
-  job.ticketCaptured = true;
-  // The split works on piece 0; a second ticket right behind the first (in
-  // piece 1) is not provided for beyond being written as a ticket.
-  if (piece == 1) {
-    job.pieceStarts[0] = job.pieceStarts[1];
-    job.pieceLengthsBytes[0] = job.pieceLengthsBytes[1];
-  }
-  const BOOL ended = TrySplitBuffer(job.pieceStarts, job.pieceLengthsBytes);
-  if (!WritePiece(job, 0)) return PieceResult::Stop;
-  if (ended) {
-    CloseOutput(job);
-    job.state = CaptureState::TicketDone;
-  } else {
-    job.state = CaptureState::InTicket;
-  }
-  return PieceResult::Continue;
-}
-
-PieceResult BeginOutput(CaptureJob& job, int piece) {
+// Format, title, and the valid base name and extension of a new output.
+void NameFromBlock(CaptureJob& job, const BYTE* block, DWORD blockBytes) {
   job.jobFormat = JobFormat::None;
   TraceLabelled(L"Known format before checking...", job.knownFormat ? L"TRUE" : L"FALSE");
-  CheckSignatures(job.pieceStarts[piece], job.pieceLengthsBytes[piece], job.title,
-                  kNameChars * sizeof(WCHAR), &job.jobFormat, &job.knownFormat);
+  CheckSignatures(block, blockBytes, job.title, kNameChars * sizeof(WCHAR), &job.jobFormat,
+                  &job.knownFormat);
   TraceLabelled(L"Known format after checking...", job.knownFormat ? L"TRUE" : L"FALSE");
   DecodeName(job.title, job, job.titleBase, job.titleExtension);
   const DWORD interpretTitle = ReadInterpretTitle();
@@ -273,132 +178,311 @@ PieceResult BeginOutput(CaptureJob& job, int piece) {
   }
   CopyTruncated(job.chosenBase, kNameChars, base);
   ChooseExtension(job);
-
-  if (job.jobFormat == JobFormat::Xpif) return BeginTicket(job, piece);
-
   ZeroMemory(job.validName, sizeof(job.validName));
   ApplyValidityRules(job.chosenBase, job.validName, sizeof(job.validName));
-  if (!FindUniqueNameForOutputFile(job.settings.jobId, job.settings.outputFolder, job.validName,
-                                   job.chosenExtension, job.outputPath, job.ticketPath,
-                                   kNameChars)) {
-    TraceLabelled(L"No room for an output name in ", job.settings.outputFolder);
-    return PieceResult::DeleteJob;
-  }
+}
 
-  if (!job.ticketCaptured && job.linkEntry && ReadHardLinksAllowed() &&
-      OnSameVolume(job.settings.outputFolder, job.settings.spoolDirectory) &&
-      FileExists(job.settings.wchSourceLinkPath) &&
-      !JobStillSpooling(job.context->Printer, job.settings.jobId)) {
-    OutputDebugStringW(L"Hard link is requested");
-    job.hardLinkMode = true;
-    NotifyStartSpooling(job.settings.jobId, job.outputPath);
-    job.startSent = true;
-    job.state = CaptureState::InData;
-    return PieceResult::Continue;
-  }
+bool WriteBytes(CaptureJob& job, HANDLE file, const BYTE* data, DWORD sizeBytes) {
+  if (WriteOutputBytes(file, data, sizeBytes)) return true;
+  Fail(job, GetLastError(), L"WriteFile returned %d");
+  return false;
+}
 
-  job.output = CreateDataFile(job);
-  if (job.output == INVALID_HANDLE_VALUE) {
-    TraceNumber(L"CreateFile returned %d", GetLastError());
-    return PieceResult::DeleteJob;
+void CheckProgress(CaptureJob& job) {
+  const ULONGLONG step = ProgressStep(job.totalReadBytes);
+  if (step != job.lastProgressStep) {
+    job.lastProgressStep = step;
+    NotifyProgressSpooling(job.settings.jobId, ProgressBytesField(job.totalReadBytes));
   }
-  if (!OutputStaysInFolder(job, job.outputPath)) return PieceResult::DeleteJob;
-  job.dataFileCreated = true;
-  const bool written = WritePiece(job, piece);
-  if (job.ticketCaptured && written) MoveTicket(job);
+}
+
+void AnnounceStart(CaptureJob& job) {
   NotifyStartSpooling(job.settings.jobId, job.outputPath);
   job.startSent = true;
-  job.state = CaptureState::InData;
-  return written ? PieceResult::Continue : PieceResult::Stop;
 }
 
-PieceResult ProcessPiece(CaptureJob& job, int piece) {
-  switch (job.state) {
-    case CaptureState::Start:
-    case CaptureState::TicketDone:
-      return BeginOutput(job, piece);
-    case CaptureState::InTicket: {
-      const BOOL ended = TrySplitBuffer(job.pieceStarts, job.pieceLengthsBytes);
-      if (!WritePiece(job, 0)) return PieceResult::Stop;
-      CheckProgress(job);
-      if (ended) {
-        CloseOutput(job);
-        job.state = CaptureState::TicketDone;
-      }
-      return PieceResult::Continue;
-    }
-    case CaptureState::InData:
-      if (!WritePiece(job, piece)) return PieceResult::Stop;
-      CheckProgress(job);
-      return PieceResult::Continue;
-  }
-  return PieceResult::Continue;
-}
-
-// Processes chunks, starting with the one in the buffer, until the job ends,
-// a read fails, the job is cancelled, the output fails or hard-link mode
-// makes reading further pointless.
-PieceResult ReadLoop(CaptureJob& job, BYTE* buffer, DWORD readBytes) {
-  while (readBytes != 0 && !job.hardLinkMode) {
-    job.totalReadBytes += readBytes;
-    if (WaitWhilePausedThenCheckAborted(job.context)) {
-      job.aborted = true;
-      break;
-    }
-    job.pieceStarts[0] = buffer;
-    job.pieceLengthsBytes[0] = readBytes;
-    job.pieceStarts[1] = nullptr;
-    job.pieceLengthsBytes[1] = 0;
-    for (int piece = 0; piece < 2; ++piece) {
-      if (!job.pieceStarts[piece] || job.pieceLengthsBytes[piece] == 0) continue;
-      const PieceResult result = ProcessPiece(job, piece);
-      if (result != PieceResult::Continue) return result;
-    }
-    job.lastReadResult = ReadPrinter(job.jobHandle, buffer, kReadBufferBytes, &readBytes);
-    if (!job.lastReadResult) break;
-  }
-  return PieceResult::Continue;
-}
-
-// Flushes and closes the open output; a data file that is not complete is
-// deleted, and so is a ticket whose data never came.
-void FinishOutput(CaptureJob& job) {
-  if (job.output != INVALID_HANDLE_VALUE) {
-    if (!FlushOutput(job.output)) Fail(job, GetLastError(), L"FlushFileBuffers returned %d");
-    CloseOutput(job);
-  }
-  if (!job.dataFileCreated && job.failed && job.ticketCaptured) DeleteFileW(job.tempTicketPath);
-  if (job.dataFileCreated && (!job.lastReadResult || job.aborted || job.failed)) {
-    DeleteFileW(job.outputPath);
+void CloseFile(HANDLE& file) {
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
   }
 }
 
-// A hard link that could not be made: the job is read again from its start
-// through a new job handle and written as a copy, so that it is not lost.
-void CaptureByCopying(CaptureJob& job, BYTE* buffer) {
-  job.hardLinkMode = false;
-  if (!OpenPrinterW(const_cast<WCHAR*>(job.documentName), &job.jobHandle, nullptr)) {
+void CloseJobHandle(CaptureJob& job) {
+  if (job.jobHandle) {
+    ClosePrinter(job.jobHandle);
     job.jobHandle = nullptr;
-    Fail(job, GetLastError(), L"OpenPrinter returned %d");
-    return;
   }
-  job.output = CreateDataFile(job);
-  if (job.output == INVALID_HANDLE_VALUE) {
-    Fail(job, GetLastError(), L"CreateFile returned %d");
-    return;
+}
+
+// Removes the files this job made; nothing else in the folder is touched.
+void RemoveJobFiles(CaptureJob& job) {
+  CloseFile(job.output);
+  CloseFile(job.ticketFile);
+  if (job.dataFileCreated) DeleteFileW(job.outputPath);
+  if (job.ticketCaptured) DeleteFileW(job.ticketMoved ? job.ticketPath : job.tempTicketPath);
+  job.dataFileCreated = job.ticketCaptured = job.ticketMoved = false;
+}
+
+// The job's output cannot be made: the job is cancelled and deleted.
+BOOL FailAndDeleteJob(CaptureJob& job) {
+  RemoveJobFiles(job);
+  SetJobW(job.jobHandle, static_cast<DWORD>(job.settings.jobId), 0, nullptr, JOB_CONTROL_CANCEL);
+  SetJobW(job.jobHandle, static_cast<DWORD>(job.settings.jobId), 0, nullptr, JOB_CONTROL_DELETE);
+  CloseJobHandle(job);
+  EndDocPrinter(job.context->Printer);
+  return FALSE;
+}
+
+// Reads the next chunk; false at the job's end, after a failed read and when
+// the job was cancelled. The flag word is looked at once per chunk.
+bool ReadChunk(CaptureJob& job, BYTE* into, DWORD roomBytes, DWORD* readBytes) {
+  *readBytes = 0;
+  if (job.jobEnded || !job.lastReadResult || job.aborted) return false;
+  DWORD gotBytes = 0;
+  job.lastReadResult = ReadPrinter(job.jobHandle, into, roomBytes, &gotBytes);
+  if (!job.lastReadResult) return false;
+  if (gotBytes == 0) {
+    job.jobEnded = true;
+    return false;
   }
-  if (!OutputStaysInFolder(job, job.outputPath)) {
-    Fail(job, ERROR_ACCESS_DENIED, L"CreateFile returned %d");
-    return;
+  if (gotBytes > roomBytes) gotBytes = roomBytes;
+  job.totalReadBytes += gotBytes;
+  if (WaitWhilePausedThenCheckAborted(job.context)) {
+    job.aborted = true;
+    return false;
+  }
+  *readBytes = gotBytes;
+  return true;
+}
+
+// Moves restBytes from rest to the buffer's front and reads on until the
+// buffer is full or the job ends: the format and the name come from the same
+// first bytes wherever the reads end. With dropSpace, white space at the
+// front is dropped first, over several reads if need be.
+DWORD FillBlock(CaptureJob& job, BYTE* buffer, const BYTE* rest, DWORD restBytes, bool dropSpace) {
+  std::memmove(buffer, rest, restBytes);
+  DWORD heldBytes = restBytes;
+  for (;;) {
+    if (dropSpace) {
+      DWORD spaceBytes = 0;
+      while (spaceBytes < heldBytes && IsTicketSpaceByte(buffer[spaceBytes])) ++spaceBytes;
+      std::memmove(buffer, buffer + spaceBytes, heldBytes - spaceBytes);
+      heldBytes -= spaceBytes;
+      dropSpace = heldBytes == 0;
+    }
+    DWORD readBytes = 0;
+    if (heldBytes == kReadBufferBytes ||
+        !ReadChunk(job, buffer + heldBytes, kReadBufferBytes - heldBytes, &readBytes)) {
+      return heldBytes;
+    }
+    heldBytes += readBytes;
+  }
+}
+
+// A file that was made somewhere else than the output folder (a folder on the
+// way was swapped for a link after it was checked) is closed and removed.
+bool StaysInFolder(const CaptureJob& job, HANDLE& file, const WCHAR* path) {
+  if (FileLiesInFolder(file, job.settings.outputFolder)) return true;
+  TraceLabelled(L"Output left its folder, removed: ", path);
+  CloseFile(file);
+  DeleteFileW(path);
+  SetLastError(ERROR_ACCESS_DENIED);
+  return false;
+}
+
+// Writes the ticket that begins the block at the buffer's front into the
+// temporary ticket file, reading on up to its end tag; a second ticket right
+// behind the first joins it there. What follows the tag in the last chunk is
+// left at buffer + *restOffset (none when the job ended inside the ticket).
+StepResult CaptureTicket(CaptureJob& job, BYTE* buffer, DWORD heldBytes, DWORD* restOffset,
+                         DWORD* restBytes) {
+  *restOffset = 0;
+  *restBytes = 0;
+  if (!job.ticketCaptured) {
+    if (!GetTempFileNameW(job.settings.outputFolder, L"XPF_JT_TMP_", 0, job.tempTicketPath)) {
+      return StepResult::DeleteJob;
+    }
+    job.ticketCaptured = true;
+    job.ticketFile =
+        CreateFileW(job.tempTicketPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (job.ticketFile != INVALID_HANDLE_VALUE &&
+        !StaysInFolder(job, job.ticketFile, job.tempTicketPath)) {
+      return StepResult::DeleteJob;
+    }
+  }
+  job.state = CaptureState::InTicket;
+  job.ticketCarry.lengthBytes = 0;
+  BYTE* pieceStarts[2] = {buffer, nullptr};
+  DWORD pieceLengthsBytes[2] = {heldBytes, 0};
+  for (bool firstPiece = true;; firstPiece = false) {
+    const BOOL ended = TrySplitBuffer(pieceStarts, pieceLengthsBytes, &job.ticketCarry);
+    if (!WriteBytes(job, job.ticketFile, pieceStarts[0], pieceLengthsBytes[0])) {
+      return StepResult::Stop;
+    }
+    if (!firstPiece) CheckProgress(job);
+    if (ended) {
+      job.state = CaptureState::TicketDone;
+      if (pieceStarts[1]) {
+        *restOffset = static_cast<DWORD>(pieceStarts[1] - buffer);
+        *restBytes = pieceLengthsBytes[1];
+      }
+      return StepResult::Continue;
+    }
+    DWORD readBytes = 0;
+    if (!ReadChunk(job, buffer, kReadBufferBytes, &readBytes)) return StepResult::Continue;
+    pieceStarts[0] = buffer;
+    pieceLengthsBytes[0] = readBytes;
+  }
+}
+
+void TraceTicketMove(const CaptureJob& job, const WCHAR* destination) {
+  OutputDebugStringW(L"Moved xpf from to");
+  OutputDebugStringW(job.tempTicketPath);
+  OutputDebugStringW(destination);
+}
+
+// The data file and its ticket take their names in one step: when the ticket
+// path was taken meanwhile, the new data file goes again and the pair is
+// probed anew. Nothing that exists is opened or replaced.
+BOOL MakeDataFile(void* context, const WCHAR* dataPath, const WCHAR* ticketPath) {
+  CaptureJob& job = *static_cast<CaptureJob*>(context);
+  job.output = CreateFileW(dataPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (job.output == INVALID_HANDLE_VALUE) return FALSE;
+  if (!StaysInFolder(job, job.output, dataPath)) return FALSE;
+  if (!job.ticketCaptured) return TRUE;
+  if (MoveFileW(job.tempTicketPath, ticketPath)) {
+    job.ticketMoved = true;
+    TraceTicketMove(job, ticketPath);
+    return TRUE;
+  }
+  const DWORD error = GetLastError();
+  CloseFile(job.output);
+  DeleteFileW(dataPath);
+  SetLastError(error);
+  return FALSE;
+}
+
+BOOL MakeHardLink(void* context, const WCHAR* dataPath, const WCHAR* /*ticketPath*/) {
+  CaptureJob& job = *static_cast<CaptureJob*>(context);
+  if (!job.linkEntry(dataPath, job.settings.wchSourceLinkPath, nullptr)) return FALSE;
+  // The link is checked like a created file, through a handle on it.
+  HANDLE link = CreateFileW(dataPath, FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (link == INVALID_HANDLE_VALUE || !StaysInFolder(job, link, dataPath)) return FALSE;
+  CloseFile(link);
+  return TRUE;
+}
+
+BOOL MoveTicketAlone(void* context, const WCHAR* dataPath, const WCHAR* /*ticketPath*/) {
+  CaptureJob& job = *static_cast<CaptureJob*>(context);
+  if (!MoveFileW(job.tempTicketPath, dataPath)) return FALSE;
+  TraceTicketMove(job, dataPath);
+  return TRUE;
+}
+
+bool ClaimName(CaptureJob& job, BOOL withTicket, MakeOutputFunction make) {
+  return ClaimOutputName(job.settings.jobId, job.settings.outputFolder, job.validName,
+                         job.chosenExtension, withTicket, job.outputPath, job.ticketPath,
+                         kNameChars, make, &job) != FALSE;
+}
+
+bool LinkPossible(const CaptureJob& job) {
+  return !job.ticketCaptured && job.linkEntry && ReadHardLinksAllowed() &&
+         OnSameVolume(job.settings.outputFolder, job.settings.spoolDirectory) &&
+         FileExists(job.settings.wchSourceLinkPath) &&
+         !JobStillSpooling(job.context->Printer, job.settings.jobId);
+}
+
+// Hard-link mode: the output is the spool file itself, linked under its name
+// before that name is announced; nothing more of the job is read. False when
+// no link could be made: the job is then copied.
+bool LinkOutput(CaptureJob& job) {
+  OutputDebugStringW(L"Hard link is requested");
+  OutputDebugStringW(L"Hard linking! ");
+  if (!ClaimName(job, FALSE, MakeHardLink)) {
+    TraceNumber(L"CreateHardLink returned %d", GetLastError());
+    return false;
   }
   job.dataFileCreated = true;
   job.state = CaptureState::InData;
-  job.totalReadBytes = 0;
-  job.lastProgressStep = 0;
+  AnnounceStart(job);
+  return true;
+}
+
+// The data output, from the block at the buffer's front to the job's end.
+StepResult CaptureData(CaptureJob& job, BYTE* buffer, DWORD heldBytes) {
+  CloseFile(job.ticketFile);
+  if (LinkPossible(job)) {
+    // A cancel that came after the first read is honoured before the link.
+    if (WaitWhilePausedThenCheckAborted(job.context)) {
+      job.aborted = true;
+      return StepResult::Continue;
+    }
+    if (LinkOutput(job)) return StepResult::Continue;
+  }
+  if (!ClaimName(job, job.ticketCaptured, MakeDataFile)) {
+    TraceNumber(L"CreateFile returned %d", GetLastError());
+    return StepResult::DeleteJob;
+  }
+  job.dataFileCreated = true;
+  job.state = CaptureState::InData;
+  const bool written = WriteBytes(job, job.output, buffer, heldBytes);
+  AnnounceStart(job);
+  if (!written) return StepResult::Stop;
   DWORD readBytes = 0;
-  job.lastReadResult = ReadPrinter(job.jobHandle, buffer, kReadBufferBytes, &readBytes);
-  if (job.lastReadResult) ReadLoop(job, buffer, readBytes);
-  FinishOutput(job);
+  while (ReadChunk(job, buffer, kReadBufferBytes, &readBytes)) {
+    if (!WriteBytes(job, job.output, buffer, readBytes)) return StepResult::Stop;
+    CheckProgress(job);
+  }
+  return StepResult::Continue;
+}
+
+// Reads the job: tickets at its front into the ticket file, the rest into
+// the data output.
+StepResult CaptureJobBytes(CaptureJob& job, BYTE* buffer) {
+  DWORD heldBytes = FillBlock(job, buffer, buffer, 0, false);
+  while (heldBytes > 0 && job.lastReadResult && !job.aborted) {
+    NameFromBlock(job, buffer, heldBytes);
+    if (job.jobFormat != JobFormat::Xpif) return CaptureData(job, buffer, heldBytes);
+    DWORD restOffset = 0;
+    DWORD restBytes = 0;
+    const StepResult result = CaptureTicket(job, buffer, heldBytes, &restOffset, &restBytes);
+    if (result != StepResult::Continue) return result;
+    heldBytes = FillBlock(job, buffer, buffer + restOffset, restBytes, true);
+  }
+  return StepResult::Continue;
+}
+
+// A job that is all ticket: the ticket is its output, named like a data file
+// with the ticket extension.
+void PublishTicketAlone(CaptureJob& job) {
+  CopyTruncated(job.chosenExtension, kExtensionChars, kTicketExtension);
+  if (!ClaimName(job, FALSE, MoveTicketAlone)) {
+    Fail(job, GetLastError(), L"MoveFile returned %d");
+    return;
+  }
+  job.ticketCaptured = false;
+  job.dataFileCreated = true;
+  AnnounceStart(job);
+}
+
+// Closes the outputs. A job captured whole is in named outputs only; any
+// other leaves none of its files behind.
+void FinishOutput(CaptureJob& job) {
+  CloseFile(job.ticketFile);
+  if (job.output != INVALID_HANDLE_VALUE) {
+    if (!FlushOutput(job.output)) Fail(job, GetLastError(), L"FlushFileBuffers returned %d");
+    CloseFile(job.output);
+  }
+  const bool whole = job.lastReadResult && !job.aborted && !job.failed;
+  const bool endedInTickets =
+      job.state == CaptureState::InTicket || job.state == CaptureState::TicketDone;
+  if (whole && endedInTickets) PublishTicketAlone(job);
+  if (!job.lastReadResult || job.aborted || job.failed) RemoveJobFiles(job);
 }
 
 BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
@@ -406,7 +490,7 @@ BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
   BYTE* buffer = static_cast<BYTE*>(bufferBlock.get());
   if (!buffer) return FALSE;
 
-  // The working values and name buffers of one capture (some 5 KiB).
+  // The working values and name buffers of one capture (about 9 KiB).
   GlobalBlock jobBlock(AllocSplMem(sizeof(CaptureJob)));
   if (!jobBlock.get()) return FALSE;
   CaptureJob& job = *static_cast<CaptureJob*>(jobBlock.get());
@@ -414,6 +498,8 @@ BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
   job.documentName = documentName;
   job.state = CaptureState::Start;
   job.output = INVALID_HANDLE_VALUE;
+  job.ticketFile = INVALID_HANDLE_VALUE;
+  job.lastReadResult = TRUE;
   job.linkEntry = GetCreateHardLinkW();
 
   DOC_INFO_1W docInfo = {};
@@ -451,28 +537,10 @@ BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
     DecodeName(context->DocumentName, job, job.documentBase, job.documentExtension);
   }
 
-  DWORD readBytes = 0;
-  job.lastReadResult = ReadPrinter(job.jobHandle, buffer, kReadBufferBytes, &readBytes);
-  if (job.lastReadResult && ReadLoop(job, buffer, readBytes) == PieceResult::DeleteJob) {
-    return FailAndDeleteJob(job);
-  }
+  if (CaptureJobBytes(job, buffer) == StepResult::DeleteJob) return FailAndDeleteJob(job);
   FinishOutput(job);
 
-  bool linked = false;
-  if (job.hardLinkMode && WaitWhilePausedThenCheckAborted(context)) {
-    job.aborted = true;
-  } else if (job.hardLinkMode) {
-    OutputDebugStringW(L"Hard linking! ");
-    CloseJobHandle(job);
-    linked = job.linkEntry(job.outputPath, job.settings.wchSourceLinkPath, nullptr) != FALSE &&
-             LinkStaysInFolder(job);
-    if (!linked) {
-      TraceNumber(L"CreateHardLink returned %d", GetLastError());
-      CaptureByCopying(job, buffer);
-    }
-  }
-
-  if ((job.dataFileCreated || linked) && job.lastReadResult && !job.aborted && !job.failed) {
+  if (job.dataFileCreated) {
     DWORD writtenBytes = 0;
     WritePrinter(context->Printer, job.outputPath,
                  static_cast<DWORD>(std::wcslen(job.outputPath) * sizeof(WCHAR)), &writtenBytes);
@@ -489,24 +557,6 @@ BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
 }
 
 }  // namespace
-
-HANDLE CreateOutputDataFile(LONG jobId, const WCHAR* outputFolder, const WCHAR* validName,
-                            const WCHAR* extension, WCHAR* outputPath, WCHAR* ticketPath,
-                            DWORD pathCapacityChars) {
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    HANDLE file = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return file;
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
-    if (!FindUniqueNameForOutputFile(jobId, outputFolder, validName, extension, outputPath,
-                                     ticketPath, pathCapacityChars)) {
-      return INVALID_HANDLE_VALUE;
-    }
-  }
-  SetLastError(ERROR_FILE_EXISTS);
-  return INVALID_HANDLE_VALUE;
-}
 
 BOOL PrintRawJob(PrintProcessorContext* context, const WCHAR* documentName) {
   SpoolerSecurityContext securityContext;

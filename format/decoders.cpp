@@ -22,6 +22,16 @@ BYTE HexPairAt(const BYTE* hex, DWORD lengthBytes, DWORD position) {
   return ASCIIHexToBinary(pair);
 }
 
+// A hex title ends at its closing ">" or at the end of its line, whichever
+// comes first: a cut group never pulls in the bytes of the next line.
+DWORD HexTitleBytes(const BYTE* hex, DWORD lengthBytes) {
+  DWORD count = 0;
+  while (count < lengthBytes && hex[count] != '>' && hex[count] != '\r' && hex[count] != '\n') {
+    ++count;
+  }
+  return count;
+}
+
 // Converts up to the first zero byte: a decoded \000 ends the title.
 DWORD CountBeforeZero(const BYTE* bytes, DWORD countBytes) {
   const void* zero = std::memchr(bytes, 0, countBytes);
@@ -54,7 +64,9 @@ BYTE ASCIIHexToBinary(const BYTE* hex) {
 }
 
 void DecodeUnicodeFromASCIIHex(const BYTE* hex, DWORD lengthBytes, WCHAR* title) {
-  if (!hex || lengthBytes < 4 || std::memcmp(hex, "FEFF", 4) != 0) return;
+  if (!hex) return;
+  lengthBytes = HexTitleBytes(hex, lengthBytes);
+  if (lengthBytes < 4 || std::memcmp(hex, "FEFF", 4) != 0) return;
   DWORD position = 4;
   for (DWORD units = 0; units < kMaxTitleChars && position < lengthBytes; ++units) {
     const BYTE high = HexPairAt(hex, lengthBytes, position);
@@ -69,7 +81,7 @@ void DecodeUnicodeFromASCIIHex(const BYTE* hex, DWORD lengthBytes, WCHAR* title)
 void DecodeASCIIFromASCIHex(const BYTE* hex, DWORD lengthBytes, BYTE* bytes) {
   DWORD stored = 0;
   DWORD position = 0;
-  if (!hex) lengthBytes = 0;
+  lengthBytes = hex ? HexTitleBytes(hex, lengthBytes) : 0;
   while (stored < kTitleWorkBytes - 1 && position < lengthBytes) {
     const BYTE value = HexPairAt(hex, lengthBytes, position);
     position += 2;

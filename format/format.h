@@ -55,10 +55,10 @@ BOOL IsASCIIEncodedUnicode(const BYTE* data, DWORD lengthBytes);
 // Value of the two hex characters at hex; a non-hex character is a 0 digit.
 BYTE ASCIIHexToBinary(const BYTE* hex);
 // Hex UTF-16 behind an exact "FEFF" mark into title (at most kMaxTitleChars
-// units). The block's end acts as a terminator.
+// units). The title ends at its ">", its line's end or the block's end.
 void DecodeUnicodeFromASCIIHex(const BYTE* hex, DWORD lengthBytes, WCHAR* title);
-// Hex bytes into bytes (kTitleWorkBytes), always zero-terminated. The block's
-// end acts as a terminator.
+// Hex bytes into bytes (kTitleWorkBytes), always zero-terminated. The title
+// ends at its ">", its line's end or the block's end.
 void DecodeASCIIFromASCIHex(const BYTE* hex, DWORD lengthBytes, BYTE* bytes);
 // Conversions into at most kMaxTitleChars units; no terminator added.
 int DecodeANSIToUnicode(const BYTE* bytes, int countBytes, WCHAR* title);

@@ -29,13 +29,20 @@ void ExtractBaseNameAndExtension(const WCHAR* source, WCHAR* baseName, DWORD bas
                                  WCHAR* extension, DWORD extensionSizeBytes);
 
 // Composes "<folder><base>.<ext>" and its ticket twin "<folder><base>.XPF",
-// numbered from firstNumber upward while the data path is taken. Both paths
-// share one stem, lie directly in outputFolder and stay below MAX_PATH and
-// pathCapacityChars (the base name is shortened, keeping its end). Returns
-// FALSE with both paths empty when even a one-character base cannot fit.
+// numbered from firstNumber upward while the data path is taken (or, with
+// ticketMustBeFree, the ticket path). Both paths share one stem, lie directly
+// in outputFolder, end in no dot or space (the platform would drop them) and
+// stay below MAX_PATH and pathCapacityChars (the base name is shortened,
+// keeping its end). Returns FALSE with both paths empty when even a
+// one-character base cannot fit.
 BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, const WCHAR* baseName,
                                  const WCHAR* extension, WCHAR* dataPath, WCHAR* ticketPath,
-                                 DWORD pathCapacityChars);
+                                 DWORD pathCapacityChars, BOOL ticketMustBeFree);
+
+// The C0 and C1 control characters and DEL: never part of a file name.
+inline bool IsControlCharacter(WCHAR c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
 
 // TRUE when a file or folder of that name exists.
 BOOL FileExists(const WCHAR* path);

@@ -24,7 +24,7 @@ void CopyTerminated(WCHAR* destination, size_t capacityChars, const WCHAR* sourc
 }
 
 bool IsForbiddenInFileName(WCHAR c) {
-  if (c < 0x20) return true;
+  if (IsControlCharacter(c)) return true;
   switch (c) {
     case L'"':
     case L'*':
@@ -54,15 +54,9 @@ size_t CopySafeComponent(const WCHAR* source, WCHAR* destination, size_t capacit
   return chars;
 }
 
-// The platform drops trailing dots and spaces, so "." and ".." and a name of
-// dots alone would name the folder itself.
+// A name of dots and spaces alone is empty once they are dropped.
 bool IsUsableFileName(const WCHAR* fileName) {
-  size_t chars = wcslen(fileName);
-  size_t keptChars = chars;
-  while (keptChars > 0 && (fileName[keptChars - 1] == L'.' || fileName[keptChars - 1] == L' ')) {
-    --keptChars;
-  }
-  return keptChars > 0 && !IsReservedDeviceName(fileName, static_cast<DWORD>(chars));
+  return fileName[0] && !IsReservedDeviceName(fileName, static_cast<DWORD>(wcslen(fileName)));
 }
 
 bool PathIsTaken(const WCHAR* path) {
@@ -79,6 +73,8 @@ size_t FormatNumber(LONG number, WCHAR* digits) {
 }
 
 // folder + base + number + "." + extension; the caller has checked the fit.
+// Trailing dots and spaces are dropped as the platform drops them when it
+// creates the file, so that the path handed on is the file's real name.
 void ComposePath(WCHAR* path, const WCHAR* folder, size_t folderChars, const WCHAR* base,
                  size_t baseChars, const WCHAR* number, size_t numberChars, const WCHAR* extension,
                  size_t extensionChars) {
@@ -92,6 +88,7 @@ void ComposePath(WCHAR* path, const WCHAR* folder, size_t folderChars, const WCH
   path[at++] = L'.';
   wmemcpy(path + at, extension, extensionChars);
   at += extensionChars;
+  while (at > folderChars && (path[at - 1] == L'.' || path[at - 1] == L' ')) --at;
   path[at] = L'\0';
 }
 
@@ -127,7 +124,7 @@ constexpr unsigned kMaxNameAttempts = 100000;
 
 BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, const WCHAR* baseName,
                                  const WCHAR* extension, WCHAR* dataPath, WCHAR* ticketPath,
-                                 DWORD pathCapacityChars) {
+                                 DWORD pathCapacityChars, BOOL ticketMustBeFree) {
   if (!dataPath || !ticketPath || pathCapacityChars == 0) return FALSE;
   dataPath[0] = L'\0';
   ticketPath[0] = L'\0';
@@ -174,7 +171,7 @@ BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, co
     // Probed afresh on every call: the capture calls again when a file
     // appeared between probe and creation.
     if (IsUsableFileName(dataPath + folderChars) && IsUsableFileName(ticketPath + folderChars) &&
-        !PathIsTaken(dataPath)) {
+        !PathIsTaken(dataPath) && !(ticketMustBeFree && PathIsTaken(ticketPath))) {
       return TRUE;
     }
     if (numbered) {

@@ -15,7 +15,7 @@ constexpr DWORD kRuleNameCapacityChars = 260;
 constexpr DWORD kRuleDataSizeBytes = 260;
 
 bool IsReplacedCharacter(WCHAR c) {
-  if (c >= 0x01 && c <= 0x1F) return true;
+  if (c != 0 && IsControlCharacter(c)) return true;
   switch (c) {
     case L'<':
     case L'>':

@@ -1,5 +1,6 @@
 #include "notify/notify.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "platform/ostralib.h"
@@ -9,6 +10,13 @@ namespace {
 const WCHAR kQueueName[] = L"RequestQue";
 constexpr DWORD kQueueModeSend = 1;
 constexpr size_t kCommandNameChars = 32;
+
+// Set by a failed send and cleared by the next one that goes through, in the
+// whole process. While it is set, progress messages are not tried: each try
+// at a stalled listener would hold the job up for the queue's full wait, once
+// per 512 KiB. Start and stop are always tried, so a listener that reads
+// again is found by the next of them.
+std::atomic<bool> queueFailing{false};
 
 // Hands the queue back first, then the block, on every way out (an exception
 // from the library included).
@@ -58,24 +66,32 @@ BOOL SendSpoolingMessage(const Message& message) {
   return MsgQueSendMessage(hold.queue, hold.block) ? TRUE : FALSE;
 }
 
+template <typename Message>
+BOOL SendAndNoteOutcome(const Message& message) {
+  const BOOL sent = SendSpoolingMessage(message);
+  queueFailing = !sent;
+  return sent;
+}
+
 }  // namespace
 
 BOOL NotifyStartSpooling(LONG jobId, const WCHAR* outputPath) {
   SpoolingStartMessage message = {};
   FillHeader(&message.header, SpoolingCommand::Start, L"START_SPOOLING", jobId);
   CopyPadded(message.outputPath, MAX_PATH, outputPath);
-  return SendSpoolingMessage(message);
+  return SendAndNoteOutcome(message);
 }
 
 BOOL NotifyProgressSpooling(LONG jobId, DWORD bytesSoFar) {
+  if (queueFailing) return FALSE;
   SpoolingProgressMessage message = {};
   FillHeader(&message.header, SpoolingCommand::Progress, L"PROGRESS_SPOOLING", jobId);
   message.bytesSoFar = bytesSoFar;
-  return SendSpoolingMessage(message);
+  return SendAndNoteOutcome(message);
 }
 
 BOOL NotifyStopSpooling(LONG jobId) {
   SpoolingStopMessage message = {};
   FillHeader(&message.header, SpoolingCommand::Stop, L"STOP_SPOOLING", jobId);
-  return SendSpoolingMessage(message);
+  return SendAndNoteOutcome(message);
 }

@@ -51,6 +51,9 @@ static_assert(sizeof(SpoolingStopMessage) == 84, "message layout");
 
 // Each sends one message on a queue handle of its own and releases the
 // handle and the block before it returns. TRUE when the message was sent.
+// After a send failed, progress messages are skipped (FALSE) until a start
+// or stop message goes through again: a stalled listener costs a job its
+// start and stop waits, not one wait per 512 KiB.
 BOOL NotifyStartSpooling(LONG jobId, const WCHAR* outputPath);
 BOOL NotifyProgressSpooling(LONG jobId, DWORD bytesSoFar);
 BOOL NotifyStopSpooling(LONG jobId);

@@ -165,8 +165,22 @@ HANDLE CaptureTest::OpenJob(const CaptureRequest& request) {
 }
 
 BOOL CaptureTest::Print(HANDLE handle, LONG jobId) {
+  const std::vector<OutputFile> before = OutputFiles();
   std::wstring jobName = JobName(jobId);
-  return PrintDocumentOnPrintProcessor(handle, &jobName[0]);
+  const BOOL result = PrintDocumentOnPrintProcessor(handle, &jobName[0]);
+  const DWORD error = GetLastError();
+  ExpectUnchanged(before);
+  SetLastError(error);
+  return result;
+}
+
+void CaptureTest::ExpectUnchanged(const std::vector<OutputFile>& before) const {
+  for (const OutputFile& file : before) {
+    std::string now;
+    EXPECT_TRUE(ReadFileBytes(outputFolder_ + file.name, &now) && now == file.bytes)
+        << "a job changed or removed the file that was there before it: "
+        << std::string(file.name.begin(), file.name.end());
+  }
 }
 
 BOOL CaptureTest::Capture(const CaptureRequest& request) {

@@ -59,7 +59,10 @@ class CaptureTest : public ::testing::Test {
   // Runs one job through open, print and close; returns the print result.
   BOOL Capture(const CaptureRequest& request);
   HANDLE OpenJob(const CaptureRequest& request);
+  // Prints the job and checks that every file the output folder held before
+  // is still there, unchanged.
   BOOL Print(HANDLE handle, LONG jobId = kCaptureJobId);
+  void ExpectUnchanged(const std::vector<OutputFile>& before) const;
   static std::wstring JobName(LONG jobId);
 
   std::vector<OutputFile> OutputFiles() const;

@@ -108,19 +108,28 @@ TEST_F(PipelineTest, CollisionIsNumberedByTheJobIdOfTheDocumentName) {
   EXPECT_TRUE(Output(L"Quarterly77.PDF") == request.bytes);
 }
 
-TEST_F(PipelineTest, NameTakenAfterTheProbeIsNeverOpened) {
-  ASSERT_TRUE(WriteNewFile(outputFolder_ + L"Report.PDF", "someone else's data"));
+TEST_F(PipelineTest, NameTakenAfterTheProbeIsProbedAgainNeverOpened) {
+  // Another writer takes each name the moment it has been probed, twice.
+  static int racesLeft;
+  racesLeft = 2;
+  const auto make = [](void*, const WCHAR* dataPath, const WCHAR*) -> BOOL {
+    if (racesLeft-- > 0) {
+      EXPECT_TRUE(WriteNewFile(dataPath, "someone else's data"));
+    }
+    HANDLE file = CreateFileW(dataPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    CloseHandle(file);
+    return TRUE;
+  };
   WCHAR outputPath[270];
   WCHAR ticketPath[270];
-  wcscpy(outputPath, (outputFolder_ + L"Report.PDF").c_str());
-  wcscpy(ticketPath, (outputFolder_ + L"Report.XPF").c_str());
-  HANDLE file = CreateOutputDataFile(9, outputFolder_.c_str(), L"Report", L"PDF", outputPath,
-                                     ticketPath, 270);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  CloseHandle(file);
-  EXPECT_EQ(std::wstring(outputPath), outputFolder_ + L"Report9.PDF");
-  EXPECT_EQ(std::wstring(ticketPath), outputFolder_ + L"Report9.XPF");
+  ASSERT_TRUE(ClaimOutputName(9, outputFolder_.c_str(), L"Report", L"PDF", TRUE, outputPath,
+                              ticketPath, 270, make, nullptr));
+  EXPECT_EQ(std::wstring(outputPath), outputFolder_ + L"Report10.PDF");
+  EXPECT_EQ(std::wstring(ticketPath), outputFolder_ + L"Report10.XPF");
   EXPECT_EQ(Output(L"Report.PDF"), "someone else's data");
+  EXPECT_EQ(Output(L"Report9.PDF"), "someone else's data");
+  EXPECT_EQ(Output(L"Report10.PDF"), "");
 }
 
 TEST_F(PipelineTest, ProgressOncePerHalfMebibyteCrossed) {
@@ -218,6 +227,14 @@ TEST_F(PipelineTest, FailureExits) {
        FALSE,
        ERROR_DISK_FULL,
        {},
+       {}},
+      {"data behind a ticket fails",
+       []() { FailOutputWritesFrom(2, ERROR_DISK_FULL); },
+       ticket + PdfWithTitle("Failing", 100000),
+       nullptr,
+       FALSE,
+       ERROR_DISK_FULL,
+       {kStart, kStop},
        {}},
       {"flush fails",
        []() { FailOutputFlush(ERROR_DISK_FULL); },

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "capture/capture.h"
 #include "capture/settings.h"
@@ -23,11 +25,11 @@ struct Split {
   bool found;
 };
 
-Split RunSplit(const std::string& bytes) {
+Split RunSplit(const std::string& bytes, TicketTagCarry* carry) {
   std::string copy = bytes;
   BYTE* starts[2] = {reinterpret_cast<BYTE*>(&copy[0]), reinterpret_cast<BYTE*>(1)};
   DWORD lengths[2] = {static_cast<DWORD>(copy.size()), 99};
-  const BOOL found = TrySplitBuffer(starts, lengths);
+  const BOOL found = TrySplitBuffer(starts, lengths, carry);
   Split split;
   split.found = found != FALSE;
   split.piece0.assign(reinterpret_cast<char*>(starts[0]), lengths[0]);
@@ -36,27 +38,38 @@ Split RunSplit(const std::string& bytes) {
   return split;
 }
 
-TEST(TrySplitBuffer, SplitsAfterTheTagAndSkipsWhiteSpace) {
+// The tag is found wherever the reads cut it: in the piece, closing it, or
+// begun in the pieces before (each of which must not end the ticket).
+TEST(TrySplitBuffer, SplitsAfterTheTagWhereverTheReadsCutIt) {
   struct Case {
+    std::vector<std::string> before;
     std::string bytes;
     bool found;
     std::string piece0;
     std::string piece1;
   } cases[] = {
-      {"<x></xpif>\r\n%PDF", true, "<x></xpif>", "%PDF"},
-      {"<x></XPIF> \t\v\f%PDF", true, "<x></XPIF>", "%PDF"},
-      {"</Xpif>A", true, "</Xpif>", "A"},
-      {"<x></xpif>\n\n\n", true, "<x></xpif>", ""},
-      {"<x></xpif>", false, "<x></xpif>", ""},  // the tag closes the piece
-      {"</xpif>", false, "</xpif>", ""},
-      {"<x></xpi", false, "<x></xpi", ""},
-      {"", false, "", ""},
-      {"1234567", false, "1234567", ""},
-      {std::string("a\0</xpif>b", 10), true, std::string("a\0</xpif>", 9), "b"},
-      {"</xpif></xpif>x", true, "</xpif>", "</xpif>x"},
+      {{}, "<x></xpif>\r\n%PDF", true, "<x></xpif>", "%PDF"},
+      {{}, "<x></XPIF> \t\v\f%PDF", true, "<x></XPIF>", "%PDF"},
+      {{}, "</Xpif>A", true, "</Xpif>", "A"},
+      {{}, "<x></xpif>\n\n\n", true, "<x></xpif>", ""},
+      {{}, "<x></xpif>", true, "<x></xpif>", ""},
+      {{}, "<x></xpi", false, "<x></xpi", ""},
+      {{}, "", false, "", ""},
+      {{}, "1234567", false, "1234567", ""},
+      {{}, std::string("a\0</xpif>b", 10), true, std::string("a\0</xpif>", 9), "b"},
+      {{}, "</xpif></xpif>x", true, "</xpif>", "</xpif>x"},
+      {{"<x></xpi"}, "f>\n%PDF", true, "f>", "%PDF"},
+      {{"0123456789</"}, "XPIF>", true, "XPIF>", ""},
+      {{"<", "/x", "p"}, "if>%!PS", true, "if>", "%!PS"},
+      {{"</xp"}, "x</xpif>y", true, "x</xpif>", "y"},
+      {{"</xpif"}, "X", false, "X", ""},
   };
   for (const Case& c : cases) {
-    const Split split = RunSplit(c.bytes);
+    TicketTagCarry carry = {};
+    for (const std::string& earlier : c.before) {
+      EXPECT_FALSE(RunSplit(earlier, &carry).found) << earlier;
+    }
+    const Split split = RunSplit(c.bytes, &carry);
     EXPECT_EQ(split.found, c.found) << c.bytes;
     EXPECT_EQ(split.piece0, c.piece0) << c.bytes;
     EXPECT_EQ(split.piece1, c.piece1) << c.bytes;
@@ -70,16 +83,13 @@ TEST(TrySplitBuffer, NeverReadsPastThePiece) {
   std::string copy = bytes;
   BYTE* starts[2] = {reinterpret_cast<BYTE*>(&copy[0]), nullptr};
   DWORD lengths[2] = {static_cast<DWORD>(bytes.size() - 1), 0};
-  EXPECT_FALSE(TrySplitBuffer(starts, lengths));
+  TicketTagCarry carry = {};
+  EXPECT_FALSE(TrySplitBuffer(starts, lengths, &carry));
   EXPECT_EQ(lengths[0], bytes.size() - 1);
 }
 
 class TicketLinkTest : public CaptureTest {
  protected:
-  static bool IsTemporaryTicket(const std::wstring& name) {
-    return name.size() > 4 && name.compare(0, 3, L"XPF") == 0 &&
-           name.compare(name.size() - 4, 4, L".tmp") == 0;
-  }
   static unsigned LinkCount(const std::wstring& path) {
     HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
@@ -91,74 +101,123 @@ class TicketLinkTest : public CaptureTest {
   }
 };
 
-TEST_F(TicketLinkTest, TicketIsSplitIntoXpfBesideItsData) {
-  for (const char* tag : {"</xpif>", "</XPIF>"}) {
-    std::string ticket = kTicket;
-    ticket.replace(ticket.size() - 7, 7, tag);
-    CaptureRequest request;
-    request.bytes = ticket + "\r\n" + kPdf;
-    ASSERT_TRUE(Capture(request));
-    EXPECT_EQ(Output(L"Brochure.PDF"), kPdf) << tag;
-    EXPECT_EQ(Output(L"Brochure.XPF"), ticket) << tag;
-    EXPECT_EQ(OutputFiles().size(), 2u) << tag;
-    EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
-    EXPECT_EQ(PortPaths(), std::vector<std::wstring>{outputFolder_ + L"Brochure.PDF"});
-    DeleteFileW((outputFolder_ + L"Brochure.PDF").c_str());
-    DeleteFileW((outputFolder_ + L"Brochure.XPF").c_str());
-    ResetDoubles();
+// A ticket padded so that its end tag begins at tagOffsetBytes.
+std::string TicketWithTagAt(size_t tagOffsetBytes) {
+  std::string ticket = "<?xml version=\"1.0\"?>\n<xpif version=\"1.0\">";
+  ticket.resize(tagOffsetBytes, ' ');
+  return ticket + "</xpif>";
+}
+
+struct TicketCase {
+  std::string bytes;
+  DWORD maxChunkBytes;
+  std::wstring documentName;
+  std::vector<OutputFile> files;  // the whole folder afterwards, the output first
+};
+
+// However the reads cut a ticket job, it ends in named outputs only, the
+// output is announced and handed to the port, and no temporary file stays.
+TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
+  const std::string ps = "%!PS-Adobe-3.0\n%%Title: Poster\n" + std::string(3000, 's');
+  const std::string pjl = "@PJL JOB\n%%Title:Sheet.xpf\n" + std::string(100, 'j');
+  const std::string open = kTicket.substr(0, kTicket.size() - 7);
+  const std::string cut = kTicket + "\n" + kPdf;
+  std::vector<TicketCase> cases = {
+      {kTicket + "\r\n" + kPdf, 0, L"", {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
+      {open + "</XPIF>\n" + kPdf,
+       0,
+       L"",
+       {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", open + "</XPIF>"}}},
+      // The tag closes a read, is cut by one, or every read is one byte.
+      {cut,
+       static_cast<DWORD>(kTicket.size()),
+       L"",
+       {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
+      {cut,
+       static_cast<DWORD>(kTicket.size() - 3),
+       L"",
+       {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
+      {cut, 1, L"", {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
+      // White space behind the tag, over two reads, is no data.
+      {kTicket + " \r\n\n\t" + kPdf,
+       static_cast<DWORD>(kTicket.size() + 3),
+       L"",
+       {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}}},
+      // A job that is all ticket is its own output.
+      {open, 0, L"Order.txt", {{L"Order.XPF", open}}},
+      {kTicket + "\n \r\n", 0, L"", {{L"spoold_file.XPF", kTicket}}},
+      {kTicket + "\n \r\n", 16, L"Order", {{L"Order.XPF", kTicket}}},
+      // Two tickets in a row share the ticket file.
+      {kTicket + "\n" + kTicket + "\n" + ps,
+       0,
+       L"",
+       {{L"Poster.PS", ps}, {L"Poster.XPF", kTicket + kTicket}}},
+      // Data that would take the ticket's extension goes without one.
+      {kTicket + "\n" + pjl, 0, L"", {{L"Sheet", pjl}, {L"Sheet.XPF", kTicket}}},
+  };
+  // The end tag at and around the end of the first 32 KiB read.
+  const std::string big = "%!PS-Adobe-3.0\n%%Title: BigTicket\n" + JobBytes(40000);
+  for (size_t tagOffset = 32759; tagOffset <= 32767; ++tagOffset) {
+    const std::string ticket = TicketWithTagAt(tagOffset);
+    cases.push_back(
+        {ticket + "\n" + big, 0, L"", {{L"BigTicket.PS", big}, {L"BigTicket.XPF", ticket}}});
   }
-}
-
-TEST_F(TicketLinkTest, TicketNumberedWithItsData) {
-  ASSERT_TRUE(WriteNewFile(outputFolder_ + L"Brochure.PDF", "old"));
-  ASSERT_TRUE(WriteNewFile(outputFolder_ + L"Brochure.XPF", "old ticket"));
-  CaptureRequest request;
-  request.bytes = kTicket + "\n" + kPdf;
-  ASSERT_TRUE(Capture(request));
-  EXPECT_EQ(Output(L"Brochure42.PDF"), kPdf);
-  EXPECT_EQ(Output(L"Brochure42.XPF"), kTicket);
-  EXPECT_EQ(Output(L"Brochure.XPF"), "old ticket");
-}
-
-TEST_F(TicketLinkTest, TagClosingAChunkExactlyIsNotSeenUntilABytesFollowsIt) {
-  // The first chunk ends with the tag; the ticket file takes the next chunk
-  // too, up to a tag that has a byte behind it.
-  const std::string first = kTicket;
-  const std::string second = "<more/></xpif>\n";
-  CaptureRequest request;
-  request.bytes = first + second + kPdf;
-  request.maxChunkBytes = static_cast<DWORD>(first.size());
-  ASSERT_TRUE(Capture(request));
-  EXPECT_EQ(Output(L"Brochure.XPF"), first + "<more/></xpif>");
-  EXPECT_EQ(Output(L"Brochure.PDF"), kPdf);
-}
-
-TEST_F(TicketLinkTest, OnlyWhiteSpaceAfterTheTagStartsTheDataWithTheNextChunk) {
-  const std::string first = kTicket + " \r\n";
-  CaptureRequest request;
-  request.bytes = first + kPdf;
-  request.maxChunkBytes = static_cast<DWORD>(first.size());
-  ASSERT_TRUE(Capture(request));
-  EXPECT_EQ(Output(L"Brochure.XPF"), kTicket);
-  EXPECT_EQ(Output(L"Brochure.PDF"), kPdf);
-}
-
-TEST_F(TicketLinkTest, JobEndingInsideOrRightAfterItsTicketKeepsTheTemporaryTicket) {
-  const std::string endings[] = {kTicket.substr(0, kTicket.size() - 20), kTicket + "\n"};
   LONG jobId = 60;
-  for (const std::string& bytes : endings) {
+  for (const TicketCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << jobId - 60);
     ResetDoubles();
     CaptureRequest request;
-    request.bytes = bytes;
+    request.bytes = c.bytes;
+    request.maxChunkBytes = c.maxChunkBytes;
+    request.documentName = c.documentName;
     request.jobId = jobId++;
-    EXPECT_TRUE(Capture(request));
-    const std::vector<OutputFile> files = OutputFiles();
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_TRUE(IsTemporaryTicket(files[0].name)) << files[0].name;
-    EXPECT_TRUE(RecordedMessages().empty());
-    EXPECT_TRUE(PortPaths().at(0).empty());
-    DeleteFileW((outputFolder_ + files[0].name).c_str());
+    ASSERT_TRUE(Capture(request));
+    std::vector<OutputFile> files = OutputFiles();
+    std::vector<OutputFile> expected = c.files;
+    const auto byName = [](const OutputFile& a, const OutputFile& b) { return a.name < b.name; };
+    std::sort(files.begin(), files.end(), byName);
+    std::sort(expected.begin(), expected.end(), byName);
+    ASSERT_EQ(files.size(), expected.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+      EXPECT_EQ(files[i].name, expected[i].name);
+      EXPECT_TRUE(files[i].bytes == expected[i].bytes) << files[i].bytes.size();
+    }
+    const std::wstring output = outputFolder_ + c.files[0].name;
+    EXPECT_EQ(PortPaths(), std::vector<std::wstring>{output});
+    const std::vector<RecordedMessage> messages = RecordedMessages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].path, output);
+    EXPECT_EQ(messages[1].command, kStop);
+    for (const OutputFile& file : files) DeleteFileW((outputFolder_ + file.name).c_str());
   }
+}
+
+// A number is free for a ticket job only where both its data and its ticket
+// path are free; no capture replaces a file it did not make.
+TEST_F(TicketLinkTest, TicketTakesItsNumberWithTheDataAndReplacesNothing) {
+  const std::string ps = "%!PS-Adobe-3.0\n%%Title: Report\n%%EndComments\n";
+  const std::string pdf = "%PDF-1.4\n%%Title: Report\n" + std::string(200, 'p');
+  const std::string nine = kTicket.substr(0, 90) + "<copies>9</copies></xpif>";
+  const struct {
+    std::string bytes;
+    const WCHAR* documentName;
+    LONG jobId;
+  } jobs[] = {{"plain bytes", L"Report.XPF", 1},
+              {kTicket + "\n" + ps, L"", 2},
+              {nine + "\n" + pdf, L"", 3}};
+  for (const auto& job : jobs) {
+    CaptureRequest request;
+    request.bytes = job.bytes;
+    request.documentName = job.documentName;
+    request.jobId = job.jobId;
+    ASSERT_TRUE(Capture(request));
+  }
+  EXPECT_EQ(Output(L"Report.XPF"), "plain bytes");
+  EXPECT_EQ(Output(L"Report2.PS"), ps);
+  EXPECT_EQ(Output(L"Report2.XPF"), kTicket);
+  EXPECT_EQ(Output(L"Report3.PDF"), pdf);
+  EXPECT_EQ(Output(L"Report3.XPF"), nine);
+  EXPECT_EQ(OutputFiles().size(), 5u);
 }
 
 TEST_F(TicketLinkTest, TicketJobNeverLinks) {
@@ -239,17 +298,16 @@ TEST_F(TicketLinkTest, OnlyACompleteUncancelledJobIsLinked) {
   request.jobId = kCaptureJobId + 1;
   handle = OpenJob(request);
   ASSERT_NE(handle, nullptr);
-  sd::SetHook([handle](sd::SpoolerCall call, unsigned number) {
-    if (call == sd::SpoolerCall::ReadPrinter && number == 2) {
-      ControlPrintProcessor(handle, JOB_CONTROL_CANCEL);
-    }
+  // The cancel arrives after the first read, while the spooler is asked.
+  sd::SetHook([handle](sd::SpoolerCall call, unsigned) {
+    if (call == sd::SpoolerCall::GetJob) ControlPrintProcessor(handle, JOB_CONTROL_CANCEL);
   });
   EXPECT_TRUE(Print(handle, request.jobId));
   sd::SetHook(nullptr);
   ClosePrintProcessor(handle);
   EXPECT_TRUE(OutputFiles().empty());
   EXPECT_TRUE(PortPaths().at(0).empty());
-  EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
+  EXPECT_TRUE(RecordedCommands().empty());
 }
 
 TEST_F(TicketLinkTest, FailedLinkFallsBackToACopyOfTheJob) {
@@ -267,17 +325,25 @@ TEST_F(TicketLinkTest, FailedLinkFallsBackToACopyOfTheJob) {
   EXPECT_EQ(sd::OpenHandleCount(), 0);
 }
 
-TEST_F(TicketLinkTest, FailedLinkAndFailedRereadStillStops) {
-  ASSERT_TRUE(CreateDirectoryW(SpoolFilePath(kCaptureJobId).c_str(), nullptr));
-  // The third open is the second look at the job, for the copy.
-  sd::FailCall(sd::SpoolerCall::OpenPrinter, ERROR_ACCESS_DENIED, 3);
+// Another job creates a file under the announced name as soon as this job
+// lets go of the spooler's job: the announced path must already be the link.
+TEST_F(TicketLinkTest, AnnouncedLinkPathIsTakenBeforeItIsAnnounced) {
+  sd::SetHook([](sd::SpoolerCall call, unsigned) {
+    if (call != sd::SpoolerCall::ClosePrinter) return;
+    for (const RecordedMessage& message : RecordedMessages()) {
+      if (message.command == kStart) WriteNewFile(message.path, "another job");
+    }
+  });
   CaptureRequest request;
-  request.bytes = "%PDF-1.6\n%%Title:Gone\n" + JobBytes(40000);
-  EXPECT_FALSE(Capture(request));
-  EXPECT_TRUE(OutputFiles().empty());
-  EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
-  // The job is not deleted: it can still be printed again.
-  EXPECT_TRUE(sd::SetJobCalls().empty());
+  request.bytes = "%PDF-1.6\n%%Title:Mixed\n" + JobBytes(3 * 32768);
+  request.spoolFile = true;
+  ASSERT_TRUE(Capture(request));
+  sd::SetHook(nullptr);
+  const std::vector<RecordedMessage> messages = RecordedMessages();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(PortPaths(), std::vector<std::wstring>{messages[0].path});
+  EXPECT_TRUE(ReadWholeFile(messages[0].path) == request.bytes);
+  EXPECT_EQ(LinkCount(messages[0].path), 2u);
 }
 
 TEST_F(TicketLinkTest, OutputOnAnotherVolumeIsCopiedFromTheStart) {

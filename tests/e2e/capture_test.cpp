@@ -105,11 +105,21 @@ class Capture : public ::testing::Test {
 
   // Wine's file port overwrites the file from its start without truncating
   // it, so every job starts with no port file.
+  // Files in the output folder before a job stay as they were.
   RunResult PrintFile(const std::wstring& path, const std::wstring& options = L"") {
     DeleteFileW(kPort);
+    std::vector<std::pair<std::wstring, std::string>> before;
+    for (const std::wstring& name : ListFolder(kOutputFolder)) {
+      before.emplace_back(name, ReadWholeFile(Output(name)));
+    }
     RunResult result =
         e2e::Run(L"halvek-print.exe", Quote(kPrinter) + L" " + Quote(path) + L" " + options);
     EXPECT_EQ(result.exitCode, 0u) << result.output;
+    for (const auto& file : before) {
+      std::string now;
+      EXPECT_TRUE(ReadFileBytes(Output(file.first), &now) && now == file.second)
+          << Utf8(file.first) << " changed by a later job";
+    }
     return result;
   }
 
@@ -375,12 +385,48 @@ TEST_F(Capture, PrefixRulesAndInterpretTitleFromTheSetupTool) {
 }
 
 TEST_F(Capture, NameCollisionIsNumberedByTheJobId) {
+  Listener listener;
+  ASSERT_NO_FATAL_FAILURE(listener.Start(6));
   const RunResult result = PrintFile(Example(L"invoice.pdf"), L"--repeat 3");
+  const auto messages = listener.Finish();
   ExpectOutput(L"invoice.PDF", Sample(L"invoice.pdf"));
   // Job 2 finds invoice.PDF taken and starts numbering at its own id.
   ExpectOutput(L"invoice2.PDF", Sample(L"invoice.pdf"));
   ExpectOutput(L"invoice3.PDF", Sample(L"invoice.pdf"));
   EXPECT_EQ(ListFolder(kOutputFolder).size(), 3u) << FolderText();
+  // Linked, each under the name its start message announced.
+  ASSERT_EQ(messages.size(), 6u);
+  EXPECT_TRUE(Contains(messages[2], JsonPath(Output(L"invoice2.PDF")))) << messages[2];
+  EXPECT_TRUE(Contains(messages[4], JsonPath(Output(L"invoice3.PDF")))) << messages[4];
+}
+
+// Tickets through the spooler: two jobs of one title keep their own tickets
+// (the second is numbered with its data), an end tag cut by the first read,
+// and a job that is all ticket. Nothing stays in a temporary file.
+TEST_F(Capture, TicketJobsLandWholeInNamedOutputs) {
+  const std::string ticket = "<?xml version=\"1.0\"?>\n<xpif version=\"1.0\">";
+  const std::string one = ticket + "<copies>1</copies></xpif>";
+  const std::string nine = ticket + "<copies>9</copies></xpif>";
+  const std::string ps = "%!PS-Adobe-3.0\n%%Title: Report\n%%EndComments\nshowpage\n";
+  const std::string pdf = "%PDF-1.4\n%%Title: Report\n%%EOF\n";
+  PrintFile(Job(L"first.prn", one + "\n" + ps));
+  PrintFile(Job(L"second.prn", nine + "\n" + pdf));
+  std::string cut = ticket;
+  cut.resize(32763, ' ');
+  cut += "</xpif>";
+  const std::string big = "%!PS-Adobe-3.0\n%%Title: BigTicket\n" + std::string(20000, '%');
+  PrintFile(Job(L"cut.prn", cut + "\n" + big));
+  PrintFile(Job(L"alone.prn", one), L"--document-name order.txt");
+  ExpectOutput(L"Report.PS", ps);
+  ExpectOutput(L"Report.XPF", one);
+  // Each client's job is job 1: the second pair is numbered from it.
+  ExpectOutput(L"Report1.PDF", pdf);
+  ExpectOutput(L"Report1.XPF", nine);
+  ExpectOutput(L"BigTicket.PS", big);
+  ExpectOutput(L"BigTicket.XPF", cut);
+  ExpectOutput(L"order.XPF", one);
+  ExpectPortPath(L"order.XPF");
+  EXPECT_EQ(ListFolder(kOutputFolder).size(), 7u) << FolderText();
 }
 
 }  // namespace

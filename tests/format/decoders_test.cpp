@@ -15,9 +15,9 @@ TEST(ASCIIHexToBinary, DigitsOfEitherCaseAndNonDigitsAsZero) {
   for (const auto& c : cases) EXPECT_EQ(ASCIIHexToBinary(Bytes(c.first)), c.second) << c.first;
 }
 
-// The block's end acts as a terminator in both hex decoders: a cut group is
-// completed with 0 digits and nothing behind the block is read. The mark is
-// compared exactly.
+// A hex title ends at its ">", its line's end or the block's end, whichever
+// comes first: a cut group is completed with 0 digits and nothing behind the
+// title is read. The mark is compared exactly.
 TEST(HexDecoders, MarkGroupsEndAndCapacity) {
   std::string longHex = "FEFF";
   for (int i = 0; i < 300; ++i) longHex += "0058";
@@ -28,6 +28,7 @@ TEST(HexDecoders, MarkGroupsEndAndCapacity) {
       {"FEF", L""},
       {"FEFF00410042", L"AB"},
       {"FEFF0041004", L"A@"},
+      {"FEFF00520065007>\n%%EndComments\n", L"Rep"},
       {longHex, std::wstring(260, L'X')}};
   for (const auto& c : unicode) {
     WCHAR title[300] = {};
@@ -39,6 +40,8 @@ TEST(HexDecoders, MarkGroupsEndAndCapacity) {
       {"E4F6FC>\n", "\xE4\xF6\xFC"},
       {"4142", "AB"},
       {"414", "A\x40"},
+      {"41424>\n4344", "AB\x40"},
+      {"4142\r4344>", "AB"},
       {std::string(800, '5'), std::string(259, 'U')}};
   for (const auto& c : ascii) {
     BYTE work[kTitleWorkBytes + 1];

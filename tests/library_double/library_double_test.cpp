@@ -135,6 +135,8 @@ TEST(NotifyCalls, CallOrderAndReleasesOnEveryOutcome) {
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(n.name) + ": " + c.name);
       g = Double();
+      ASSERT_TRUE(NotifyStopSpooling(7));  // ends the back-off a failed case began
+      g = Double();
       c.setup(&g);
       bool sent = false, caught = false;
       try {
@@ -165,6 +167,25 @@ TEST(NotifyCalls, CallOrderAndReleasesOnEveryOutcome) {
   g = Double();
   ASSERT_TRUE(NotifyStartSpooling(3, nullptr));  // a null path sends an empty field
   EXPECT_EQ(std::vector<BYTE>(520, 0), std::vector<BYTE>(&g.sent.at(0)[80], &g.sent[0][600]));
+}
+
+// A stalled listener costs each try the queue's whole wait: after a failed
+// send no progress message is tried until a start or stop goes through.
+TEST(NotifyCalls, ProgressWaitsUntilTheQueueTakesMessagesAgain) {
+  g = Double();
+  g.sendFails = true;
+  EXPECT_FALSE(NotifyStartSpooling(7, L"C:\\out\\a.pdf"));
+  g = Double();
+  EXPECT_FALSE(NotifyProgressSpooling(7, 524288));
+  EXPECT_TRUE(g.calls.empty());
+  g.createFails = true;
+  EXPECT_FALSE(NotifyStopSpooling(7));
+  EXPECT_EQ(std::vector<Call>{Call::Create}, g.calls);
+  g = Double();
+  EXPECT_FALSE(NotifyProgressSpooling(8, 524288));
+  EXPECT_TRUE(NotifyStartSpooling(8, L"C:\\out\\b.pdf"));
+  EXPECT_TRUE(NotifyProgressSpooling(8, 524288));
+  EXPECT_EQ(2u, g.sent.size());
 }
 
 // Runs the Japanese pass over source; returns what the destination holds.

@@ -65,7 +65,7 @@ inline std::wstring CaptureInto(const std::wstring& folder, const std::wstring& 
   ApplyValidityRules(base, validName, sizeof validName);
   for (int attempt = 0; attempt < 1000; ++attempt) {
     if (!FindUniqueNameForOutputFile(jobId, folder.c_str(), validName, extension, dataPath,
-                                     ticketPath, 270))
+                                     ticketPath, 270, FALSE))
       return L"";
     if (WriteNewFile(dataPath, bytes)) return dataPath;
     if (GetLastError() != ERROR_FILE_EXISTS) return L"";

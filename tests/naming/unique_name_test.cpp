@@ -15,10 +15,11 @@ struct Paths {
 };
 
 Paths FindPaths(LONG number, const std::wstring& folder, const WCHAR* base, const WCHAR* extension,
-                DWORD capacityChars = 270) {
+                DWORD capacityChars = 270, BOOL withTicket = FALSE) {
   GuardedBuffer data(capacityChars, L'#'), ticket(capacityChars, L'#');
-  const BOOL found = FindUniqueNameForOutputFile(number, folder.c_str(), base, extension,
-                                                 data.data(), ticket.data(), capacityChars);
+  const BOOL found =
+      FindUniqueNameForOutputFile(number, folder.c_str(), base, extension, data.data(),
+                                  ticket.data(), capacityChars, withTicket);
   EXPECT_TRUE(data.GuardIntact() && ticket.GuardIntact());
   return {found, data.text(), ticket.text()};
 }
@@ -48,8 +49,8 @@ TEST(ExtractBaseNameAndExtension, SplitsAndStaysInItsBuffers) {
   EXPECT_TRUE(base.GuardIntact() && extension.GuardIntact() && one.GuardIntact());
 }
 
-// Numbered from the job id while taken; folders count as taken, tickets do
-// not; numbers wrap and never make a device name.
+// Numbered from the job id while taken; folders count as taken, tickets only
+// for a job that has one; numbers wrap and never make a device name.
 TEST(FindUniqueNameForOutputFile, Numbering) {
   TempFolder out;
   const std::wstring& dir = out.path;
@@ -74,17 +75,18 @@ TEST(FindUniqueNameForOutputFile, Numbering) {
   for (const auto& c : cases) {
     EXPECT_EQ(FindPaths(c.number, dir, c.base, c.extension).data, dir + c.expected);
   }
+  EXPECT_EQ(FindPaths(37, dir, L"Ticket", L"PDF", 270, TRUE).data, dir + L"Ticket37.PDF");
   EXPECT_EQ(FindPaths(37, dir + L"nowhere\\", L"Report", L"PDF").data,
             dir + L"nowhere\\Report.PDF");  // a missing folder: the unnumbered path
 }
 
 TEST(FindUniqueNameForOutputFile, BadArgumentsAreRefused) {
   WCHAR data[16] = L"x", ticket[16] = L"y";
-  EXPECT_FALSE(FindUniqueNameForOutputFile(1, nullptr, L"R", L"PDF", data, ticket, 16));
+  EXPECT_FALSE(FindUniqueNameForOutputFile(1, nullptr, L"R", L"PDF", data, ticket, 16, FALSE));
   EXPECT_EQ(data[0] + ticket[0], 0);
-  EXPECT_FALSE(FindUniqueNameForOutputFile(1, L"C:\\", L"R", L"PDF", nullptr, ticket, 16));
+  EXPECT_FALSE(FindUniqueNameForOutputFile(1, L"C:\\", L"R", L"PDF", nullptr, ticket, 16, FALSE));
   data[0] = L'x';
-  EXPECT_FALSE(FindUniqueNameForOutputFile(1, L"C:\\", L"R", L"PDF", data, ticket, 0));
+  EXPECT_FALSE(FindUniqueNameForOutputFile(1, L"C:\\", L"R", L"PDF", data, ticket, 0, FALSE));
   EXPECT_EQ(data[0], L'x');
 }
 
@@ -139,32 +141,35 @@ TEST(FindUniqueNameForOutputFile, DeepFolderKeepsBelowMaxPathWithOneStem) {
                                        b53 + L"38.XPF", b55 + L".PDF", b55 + L".XPF"}));
 }
 
-// Device names are mended; a final path component loses its trailing dots and
-// blanks on Windows, so the file is found by that name.
+// Device names are mended, control characters replaced, and trailing dots
+// and blanks dropped as Windows drops them: the file exists under exactly
+// the path handed on.
 TEST(FindUniqueNameForOutputFile, HostileNamesStayInTheFolder) {
-  const WCHAR* const cases[][3] = {{L"..\\evil", L"PDF", L".._evil.PDF"},
-                                   {L"a", L"b\\c", L"a.b_c"},
-                                   {L"x/y", L"p:q", L"x_y.p_q"},
-                                   {L"*", L"?", L"_._"},
-                                   {L"say \"hi\"", L"PDF", L"say _hi_.PDF"},
-                                   {L"", L"", L"37."},
-                                   {L"..", L"", L"..37."},
-                                   {L"", L"PDF", L".PDF"},
-                                   {L"CON", L"PS", L"CON_.PS"},
-                                   {L"nul", L"", L"nul_."},
-                                   {L"AUX.report", L"PS", L"AUX_.report.PS"},
-                                   {L"lpt1 ", L"txt", L"lpt1_ .txt"}};
+  const WCHAR* const cases[][4] = {
+      {L"..\\evil", L"PDF", L".._evil.PDF", L".._evil.XPF"},
+      {L"a", L"b\\c", L"a.b_c", L"a.XPF"},
+      {L"x/y", L"p:q", L"x_y.p_q", L"x_y.XPF"},
+      {L"*", L"?", L"_._", L"_.XPF"},
+      {L"say \"hi\"", L"PDF", L"say _hi_.PDF", L"say _hi_.XPF"},
+      {L"", L"", L"37", L"37.XPF"},
+      {L"..", L"", L"..37", L"..37.XPF"},
+      {L"", L"PDF", L".PDF", L".XPF"},
+      {L"CON", L"PS", L"CON_.PS", L"CON_.XPF"},
+      {L"nul", L"", L"nul_", L"nul_.XPF"},
+      {L"AUX.report", L"PS", L"AUX_.report.PS", L"AUX_.report.XPF"},
+      {L"lpt1 ", L"txt", L"lpt1_ .txt", L"lpt1_ .XPF"},
+      {L"Untitled - Notepad", L"", L"Untitled - Notepad", L"Untitled - Notepad.XPF"},
+      {L"Report. ", L"tx. ", L"Report. .tx", L"Report. .XPF"},
+      {L"a\x7F", L"b\x85\x9F", L"a_.b__", L"a_.XPF"},
+  };
   for (const auto& c : cases) {
     TempFolder out;
     Paths paths = FindPaths(37, out.path, c[0], c[1]);
     ASSERT_TRUE(paths.found) << c[0];
     EXPECT_EQ(paths.data, out.path + c[2]) << c[0];
-    std::wstring name = paths.data.substr(out.path.size());
-    EXPECT_EQ(paths.ticket, out.path + name.substr(0, name.size() - wcslen(c[1])) + L"XPF");
+    EXPECT_EQ(paths.ticket, out.path + c[3]) << c[0];
     ASSERT_TRUE(WriteNewFile(paths.data, "job bytes")) << c[0] << " " << GetLastError();
-    while (name.back() == L'.' || name.back() == L' ') name.pop_back();
-    EXPECT_EQ(ListFolder(out.path), std::vector<std::wstring>{name}) << c[0];
-    EXPECT_EQ(ReadWholeFile(out.path + name), "job bytes");
+    EXPECT_EQ(ListFolder(out.path), std::vector<std::wstring>{c[2]}) << c[0];
   }
 }
 

@@ -17,6 +17,7 @@ TEST(ValidName, TrimsReplacesAndStaysWithinCapacity) {
                             {L"(x)", L"x_"},
                             {L"say \"hi\"", L"say \"hi\""},
                             {L"a\u0001b\u001fc", L"a_b_c"},
+                            {L"a\u007fb\u0081c\u0090d\u009d", L"a_b_c_d_"},
                             {L"_a_", L"a_"},
                             {L"___", L"_"},
                             {L"\t\t\t", L"_"},
