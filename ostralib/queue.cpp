@@ -1,7 +1,7 @@
 // Request queue, sender side: MsgQueCreate connects to the listener's pipe,
 // MsgQueSendMessage writes one block as one pipe message.
 #include "ostralib/queue_transport.h"
-#include "platform/handle_holder.h"
+#include "platform/holders.h"
 #include "platform/ostralib.h"
 
 namespace {
@@ -61,18 +61,18 @@ struct TokenInformation {
 bool ServedByTrustedListener(HANDLE pipe) {
   ULONG serverProcessId = 0;
   if (!GetNamedPipeServerProcessId(pipe, &serverProcessId)) return false;
-  HandleHolder server, serverToken, ownToken;
-  server.handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverProcessId);
-  if (!server.handle || !OpenProcessToken(server.handle, TOKEN_QUERY, &serverToken.handle)) {
+  UniqueHandle server(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverProcessId));
+  UniqueHandle serverToken, ownToken;
+  if (!server.valid() || !OpenProcessToken(server.get(), TOKEN_QUERY, serverToken.put())) {
     return false;
   }
-  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &ownToken.handle) &&
-      !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &ownToken.handle)) {
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, ownToken.put()) &&
+      !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.put())) {
     return false;
   }
-  const TokenInformation ownUser(ownToken.handle, TokenUser);
-  const TokenInformation serverUser(serverToken.handle, TokenUser);
-  const TokenInformation serverGroups(serverToken.handle, TokenGroups);
+  const TokenInformation ownUser(ownToken.get(), TokenUser);
+  const TokenInformation serverUser(serverToken.get(), TokenUser);
+  const TokenInformation serverGroups(serverToken.get(), TokenGroups);
   return ostralib::IsTrustedQueueServer(ownUser.User(), serverUser.User(),
                                         static_cast<const TOKEN_GROUPS*>(serverGroups.block));
 }

@@ -22,15 +22,14 @@ void Complain(const std::wstring& line) {
 }
 
 bool ReadWholeFile(const std::wstring& path, std::vector<char>* bytes, DWORD* error) {
-  HandleHolder file;
-  file.handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file.handle == INVALID_HANDLE_VALUE) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
     *error = GetLastError();
     return false;
   }
   LARGE_INTEGER sizeBytes = {};
-  if (!GetFileSizeEx(file.handle, &sizeBytes)) {
+  if (!GetFileSizeEx(file.get(), &sizeBytes)) {
     *error = GetLastError();
     return false;
   }
@@ -44,7 +43,7 @@ bool ReadWholeFile(const std::wstring& path, std::vector<char>* bytes, DWORD* er
     const DWORD wantBytes =
         static_cast<DWORD>(std::min<size_t>(bytes->size() - doneBytes, kChunkBytes));
     DWORD gotBytes = 0;
-    if (!ReadFile(file.handle, bytes->data() + doneBytes, wantBytes, &gotBytes, nullptr)) {
+    if (!ReadFile(file.get(), bytes->data() + doneBytes, wantBytes, &gotBytes, nullptr)) {
       *error = GetLastError();
       return false;
     }

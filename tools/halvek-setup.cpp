@@ -480,24 +480,22 @@ int InstallDriver() {
 
 // Whether two files hold the same bytes; false when either cannot be read.
 bool SameContents(const std::wstring& first, const std::wstring& second) {
-  HandleHolder a, b;
-  a.handle = CreateFileW(first.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  b.handle = CreateFileW(second.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
+  UniqueFile a(CreateFileW(first.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr));
+  UniqueFile b(CreateFileW(second.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr));
   LARGE_INTEGER sizeA = {}, sizeB = {};
-  if (a.handle == INVALID_HANDLE_VALUE || b.handle == INVALID_HANDLE_VALUE ||
-      !GetFileSizeEx(a.handle, &sizeA) || !GetFileSizeEx(b.handle, &sizeB) ||
-      sizeA.QuadPart != sizeB.QuadPart) {
+  if (!a.valid() || !b.valid() || !GetFileSizeEx(a.get(), &sizeA) ||
+      !GetFileSizeEx(b.get(), &sizeB) || sizeA.QuadPart != sizeB.QuadPart) {
     return false;
   }
   std::vector<BYTE> bufferA(64 * 1024), bufferB(64 * 1024);
   for (;;) {
     DWORD gotA = 0, gotB = 0;
-    if (!ReadFile(a.handle, bufferA.data(), static_cast<DWORD>(bufferA.size()), &gotA, nullptr) ||
-        !ReadFile(b.handle, bufferB.data(), static_cast<DWORD>(bufferB.size()), &gotB, nullptr) ||
+    if (!ReadFile(a.get(), bufferA.data(), static_cast<DWORD>(bufferA.size()), &gotA, nullptr) ||
+        !ReadFile(b.get(), bufferB.data(), static_cast<DWORD>(bufferB.size()), &gotB, nullptr) ||
         gotA != gotB) {
       return false;
     }

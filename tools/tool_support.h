@@ -7,12 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/handle_holder.h"
+#include "platform/holders.h"
 #include "platform/win.h"
 
 namespace tools {
-
-using ::HandleHolder;
 
 struct KeyHolder {
   HKEY key = nullptr;

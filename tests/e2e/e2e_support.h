@@ -44,16 +44,16 @@ inline RunResult Run(const std::wstring& program, const std::wstring& arguments,
                      const wchar_t* winedebug = nullptr) {
   RunResult result;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  tools::HandleHolder readEnd, writeEnd, input;
-  if (!CreatePipe(&readEnd.handle, &writeEnd.handle, &inherit, 0)) return result;
-  SetHandleInformation(readEnd.handle, HANDLE_FLAG_INHERIT, 0);
-  input.handle = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
+  UniqueHandle readEnd, writeEnd;
+  if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) return result;
+  SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+  UniqueFile input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr));
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input.handle;
-  startup.hStdOutput = startup.hStdError = writeEnd.handle;
+  startup.hStdInput = input.get();
+  startup.hStdOutput = startup.hStdError = writeEnd.get();
   PROCESS_INFORMATION process = {};
   std::wstring line = Quote(tools::ModuleFolder() + L"\\" + program) + L" " + arguments;
   // Wine gives a child the Unix environment only from an explicit block.
@@ -69,11 +69,10 @@ inline RunResult Run(const std::wstring& program, const std::wstring& arguments,
                                       CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, &block[0],
                                       nullptr, &startup, &process);
   if (!created) return result;
-  CloseHandle(writeEnd.handle);
-  writeEnd.handle = nullptr;
+  writeEnd.reset();
   char buffer[4096];
   DWORD gotBytes = 0;
-  while (ReadFile(readEnd.handle, buffer, sizeof(buffer), &gotBytes, nullptr) && gotBytes > 0) {
+  while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &gotBytes, nullptr) && gotBytes > 0) {
     result.output.append(buffer, gotBytes);
   }
   WaitForSingleObject(process.hProcess, INFINITE);

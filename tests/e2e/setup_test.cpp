@@ -196,10 +196,9 @@ TEST_F(Setup, LoadedProcessorIsKeptWhenUnchangedAndNamedWhenItCannotBeReplaced) 
   std::string dll;
   ASSERT_TRUE(ReadFileBytes(tools::ModuleFolder() + L"\\halvekprint.dll", &dll));
   ASSERT_TRUE(WriteFileBytes(changedFolder + L"\\halvekprint.dll", dll + "changed"));
-  tools::HandleHolder held;
-  held.handle = CreateFileW(ProcessorDll().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held.handle, INVALID_HANDLE_VALUE);
+  UniqueFile held(CreateFileW(ProcessorDll().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.valid());
   const struct {
     std::wstring arguments;
     DWORD exitCode;
@@ -216,8 +215,7 @@ TEST_F(Setup, LoadedProcessorIsKeptWhenUnchangedAndNamedWhenItCannotBeReplaced) 
     EXPECT_TRUE(Contains(result.output, c.message)) << result.output;
     EXPECT_FALSE(Contains(result.output, "administrator")) << result.output;
   }
-  CloseHandle(held.handle);
-  held.handle = nullptr;
+  held.reset();
   EXPECT_EQ(e2e::Setup(L"uninstall").exitCode, 0u);
   DeleteFileW((changedFolder + L"\\halvekprint.dll").c_str());
   RemoveDirectoryW(changedFolder.c_str());
