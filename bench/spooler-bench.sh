@@ -7,7 +7,8 @@
 # with the queue listener off and on, then the system calls per 4 KiB job of
 # the client process (strace -c -f over the whole Wine process, the count of
 # 1 job taken from that of 1 + N jobs; the wineserver is not a child and is
-# not counted). What the small-job fixed cost is made of: docs/performance.md.
+# not counted), and what loading each processor DLL costs. What the small-job
+# fixed cost is made of: docs/performance.md; bench/trace-jobs.sh counts it.
 #   bench/spooler-bench.sh [--quick] [build-dir]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
