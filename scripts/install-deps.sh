@@ -2,7 +2,7 @@
 # Installs what the build and the tests need on a Debian machine, when missing.
 set -euo pipefail
 
-packages=(cmake make g++-mingw-w64-x86-64-posix wine64 googletest locales python3)
+packages=(cmake make g++-mingw-w64-x86-64-posix wine64 googletest locales python3 strace)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
