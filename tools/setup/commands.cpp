@@ -1,6 +1,8 @@
 // Every command can be run again and leaves the same state.
 #include "tools/setup/commands.h"
 
+#include <cwchar>
+
 #include "platform/registry_names.h"
 #include "tools/setup/common.h"
 #include "tools/setup/install.h"

@@ -1,4 +1,5 @@
 // A capture printer: its port, the port's output folder, and the printer.
+#include <cwchar>
 #include <vector>
 
 #include "platform/holders.h"
