@@ -149,43 +149,38 @@ int Usage() {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  WCHAR queueName[ostralib::kMaxQueueNameChars + 1] = L"RequestQue";
-  long count = -1;
+// The queue name (queueCapacityChars with its terminator) and the message
+// count; false for bad usage.
+bool ParseArguments(int argc, char** argv, WCHAR* queueName, int queueCapacityChars, long* count) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--count") == 0 && i + 1 < argc) {
-      if (!tools::ParseNumber(argv[++i], 1, LONG_MAX, &count)) return Usage();
+      if (!tools::ParseNumber(argv[++i], 1, LONG_MAX, count)) return false;
     } else if (std::strcmp(argv[i], "--queue") == 0 && i + 1 < argc) {
-      if (!MultiByteToWideChar(CP_ACP, 0, argv[++i], -1, queueName,
-                               ostralib::kMaxQueueNameChars + 1)) {
-        return Usage();
+      if (!MultiByteToWideChar(CP_ACP, 0, argv[++i], -1, queueName, queueCapacityChars)) {
+        return false;
       }
     } else {
-      return Usage();
+      return false;
     }
   }
-  // One JSON object per line, ended by "\n" alone.
-  _setmode(_fileno(stdout), _O_BINARY);
-  ListenState state;
-  InitializeCriticalSection(&state.outputLock);
-  state.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  state.remaining = count;
-  g_stopEvent = state.stopEvent;
-  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  return true;
+}
 
-  HANDLE owner = ostralib::ClaimQueue(queueName);
-  if (!owner) {
+// Owns the queue and serves it until stopped; returns the exit code.
+int Listen(const WCHAR* queueName, ListenState* state) {
+  UniqueHandle owner(ostralib::ClaimQueue(queueName));
+  if (!owner.valid()) {
     std::fprintf(stderr, "halvek-listen: the queue already has a listener\n");
     return 1;
   }
   InstanceArgs args[kInstances];
-  HANDLE threads[kInstances];
+  UniqueFile pipes[kInstances];
+  UniqueHandle threads[kInstances];
+  HANDLE waited[kInstances] = {};
   int started = 0;
   for (int i = 0; i < kInstances; ++i) {
-    HANDLE pipe = ostralib::CreateQueueServerInstance(queueName, i == 0);
-    if (pipe == INVALID_HANDLE_VALUE) {
+    pipes[i].reset(ostralib::CreateQueueServerInstance(queueName, i == 0));
+    if (!pipes[i].valid()) {
       if (i == 0) {
         std::fprintf(stderr,
                      "halvek-listen: cannot own the queue (error %lu); is another "
@@ -195,24 +190,41 @@ int main(int argc, char** argv) {
       }
       break;
     }
-    args[i] = {pipe, &state};
-    threads[i] = CreateThread(nullptr, 0, ServeInstance, &args[i], 0, nullptr);
-    if (!threads[i]) {
-      CloseHandle(pipe);
+    args[i] = {pipes[i].get(), state};
+    threads[i].reset(CreateThread(nullptr, 0, ServeInstance, &args[i], 0, nullptr));
+    if (!threads[i].valid()) {
+      pipes[i].reset();
       break;
     }
+    waited[i] = threads[i].get();
     ++started;
   }
   std::fprintf(stderr, "halvek-listen: listening on the queue\n");
-  WaitForMultipleObjects(static_cast<DWORD>(started), threads, TRUE, INFINITE);
+  WaitForMultipleObjects(static_cast<DWORD>(started), waited, TRUE, INFINITE);
   int exitCode = 0;
   for (int i = 0; i < started; ++i) {
     DWORD threadExit = 0;
-    GetExitCodeThread(threads[i], &threadExit);
+    GetExitCodeThread(threads[i].get(), &threadExit);
     if (threadExit != 0) exitCode = 1;
-    CloseHandle(threads[i]);
-    CloseHandle(args[i].pipe);
   }
-  CloseHandle(owner);
   return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  WCHAR queueName[ostralib::kMaxQueueNameChars + 1] = L"RequestQue";
+  long count = -1;
+  if (!ParseArguments(argc, argv, queueName, ostralib::kMaxQueueNameChars + 1, &count)) {
+    return Usage();
+  }
+  // One JSON object per line, ended by "\n" alone.
+  _setmode(_fileno(stdout), _O_BINARY);
+  ListenState state;
+  InitializeCriticalSection(&state.outputLock);
+  state.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  state.remaining = count;
+  g_stopEvent = state.stopEvent;
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  return Listen(queueName, &state);
 }

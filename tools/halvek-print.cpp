@@ -70,6 +70,7 @@ DWORD PrintOnce(HANDLE printer, const std::wstring& documentName, const std::wst
     *failedCall = L"StartDocPrinterW";
     return GetLastError();
   }
+  StartedDocument started(printer);
   size_t doneBytes = 0;
   while (doneBytes < bytes.size()) {
     const DWORD wantBytes =
@@ -79,13 +80,12 @@ DWORD PrintOnce(HANDLE printer, const std::wstring& documentName, const std::wst
                       &writtenBytes) ||
         writtenBytes == 0) {
       const DWORD error = GetLastError();
-      EndDocPrinter(printer);
       *failedCall = L"WritePrinter";
       return error ? error : ERROR_WRITE_FAULT;
     }
     doneBytes += writtenBytes;
   }
-  if (!EndDocPrinter(printer)) {
+  if (!EndDocPrinter(started.release())) {
     *failedCall = L"EndDocPrinter";
     return GetLastError();
   }
@@ -99,34 +99,46 @@ int Usage() {
   return 2;
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-  std::vector<std::wstring> positional;
-  std::wstring documentName;
-  bool documentNameGiven = false;
+struct Arguments {
+  std::wstring printerName, path, documentName;
   std::wstring datatype = L"RAW";
   long repeat = 1;
+};
+
+// False for bad usage.
+bool ParseArguments(int argc, wchar_t** argv, Arguments* arguments) {
+  std::vector<std::wstring> positional;
+  bool documentNameGiven = false;
   for (int index = 1; index < argc; ++index) {
     const std::wstring argument = argv[index];
     const bool hasValue = index + 1 < argc;
     if (argument == L"--document-name" && hasValue) {
-      documentName = argv[++index];
+      arguments->documentName = argv[++index];
       documentNameGiven = true;
     } else if (argument == L"--datatype" && hasValue) {
-      datatype = argv[++index];
+      arguments->datatype = argv[++index];
     } else if (argument == L"--repeat" && hasValue) {
-      if (!ParseNumber(argv[++index], 1, 1000, &repeat)) return Usage();
+      if (!ParseNumber(argv[++index], 1, 1000, &arguments->repeat)) return false;
     } else if (argument.compare(0, 2, L"--") == 0) {
-      return Usage();
+      return false;
     } else {
       positional.push_back(argument);
     }
   }
-  if (positional.size() != 2) return Usage();
-  const std::wstring& printerName = positional[0];
-  const std::wstring& path = positional[1];
-  if (!documentNameGiven) documentName = BaseName(path);
+  if (positional.size() != 2) return false;
+  arguments->printerName = positional[0];
+  arguments->path = positional[1];
+  if (!documentNameGiven) arguments->documentName = BaseName(arguments->path);
+  return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  Arguments arguments;
+  if (!ParseArguments(argc, argv, &arguments)) return Usage();
+  const std::wstring& printerName = arguments.printerName;
+  const std::wstring& path = arguments.path;
 
   std::vector<char> bytes;
   DWORD error = 0;
@@ -134,16 +146,17 @@ int wmain(int argc, wchar_t** argv) {
     Complain(L"reading " + path + L" failed: " + ErrorText(error));
     return 1;
   }
-  PrinterHolder printer;
-  if (!OpenPrinterW(const_cast<WCHAR*>(printerName.c_str()), &printer.printer, nullptr)) {
+  UniquePrinter printer;
+  if (!OpenPrinterW(const_cast<WCHAR*>(printerName.c_str()), printer.put(), nullptr)) {
     Complain(L"opening the printer \"" + printerName + L"\" failed: " + ErrorText(GetLastError()));
     return 1;
   }
   int result = 0;
-  for (long copy = 0; copy < repeat; ++copy) {
+  for (long copy = 0; copy < arguments.repeat; ++copy) {
     DWORD jobId = 0;
     std::wstring failedCall;
-    error = PrintOnce(printer.printer, documentName, datatype, bytes, &jobId, &failedCall);
+    error = PrintOnce(printer.get(), arguments.documentName, arguments.datatype, bytes, &jobId,
+                      &failedCall);
     const std::wstring job = jobId ? L"job " + std::to_wstring(jobId) : std::wstring(L"job");
     if (error) {
       Complain(job + L": " + failedCall + L" failed: " + ErrorText(error));

@@ -5,9 +5,6 @@
 namespace e2e {
 namespace {
 
-const std::wstring kMonitorKey =
-    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port";
-
 std::wstring ProcessorFolderFile(const wchar_t* name) {
   WCHAR folder[MAX_PATH] = {};
   DWORD neededBytes = 0;
@@ -27,18 +24,18 @@ bool Registered() {
 
 // Every key and value under an HKLM key, one line each.
 void DumpRegTree(const std::wstring& key, std::vector<std::wstring>* lines) {
-  tools::KeyHolder holder;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &holder.key)) return;
+  UniqueKey holder;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, holder.put())) return;
   WCHAR name[512];
   for (DWORD index = 0;; ++index) {
     DWORD nameChars = 512;
-    if (RegEnumValueW(holder.key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr))
+    if (RegEnumValueW(holder.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr))
       break;
     lines->push_back(key + L"=" + name + L":" + RegValue(key, name));
   }
   for (DWORD index = 0;; ++index) {
     DWORD nameChars = 512;
-    if (RegEnumKeyExW(holder.key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr)) {
+    if (RegEnumKeyExW(holder.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr)) {
       break;
     }
     DumpRegTree(key + L"\\" + name, lines);
@@ -54,7 +51,7 @@ std::vector<std::wstring> Snapshot() {
     state.push_back(std::wstring(L"printer ") + printer.pPrinterName + L"|" + printer.pPortName +
                     L"|" + printer.pPrintProcessor + L"|" + printer.pDatatype);
   }
-  DumpRegTree(kMonitorKey, &state);
+  DumpRegTree(kCaptureMonitorKey, &state);
   DumpRegTree(L"Software\\Halvek", &state);
   std::sort(state.begin(), state.end());
   return state;
@@ -87,10 +84,10 @@ TEST_F(Setup, InstallWritesEverythingTheCaptureReads) {
   // The capture finds its folder through the printer's port, in buffers of
   // 32 bytes for the port and 260 for the path.
   const std::wstring port =
-      RegValue(L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Halvek Capture", L"Port");
+      RegValue(std::wstring(kSpoolerPrintersKey) + L"\\" + kPrinter, kPrinterPortValue);
   EXPECT_EQ(port, kPort);
-  EXPECT_LT(port.size() * 2, 32u);
-  EXPECT_EQ(RegValue(kPortsKey + port, L"OutputPath"), kOutputFolder);
+  EXPECT_LT(port.size() * sizeof(WCHAR), kPortReadLimitBytes);
+  EXPECT_EQ(RegValue(kPortsKey + port, kOutputPathValue), kOutputFolder);
   EXPECT_NE(GetFileAttributesW(kOutputFolder) & FILE_ATTRIBUTE_DIRECTORY, 0u);
   const RunResult status = e2e::Setup(L"status");
   EXPECT_EQ(status.exitCode, 0u);
@@ -109,17 +106,18 @@ struct Command {
 TEST_F(Setup, EachCommandLandsWhereTheCaptureReadsItAndRepeatsAsANoOp) {
   const std::wstring portKey = kPortsKey + kPort;
   const Command commands[] = {
-      {L"install --output-folder C:\\e2e-out", portKey, L"OutputPath", L"C:\\e2e-out",
+      {L"install --output-folder C:\\e2e-out", portKey, kOutputPathValue, L"C:\\e2e-out",
        "output folder C:\\e2e-out"},
-      {L"install --output-folder C:\\e2e-moved", portKey, L"OutputPath", L"C:\\e2e-moved",
+      {L"install --output-folder C:\\e2e-moved", portKey, kOutputPathValue, L"C:\\e2e-moved",
        "output folder C:\\e2e-moved"},
-      {L"add-printer \"Second Capture\" --output-folder C:\\e2e-out2", portKey, L"OutputPath",
+      {L"add-printer \"Second Capture\" --output-folder C:\\e2e-out2", portKey, kOutputPathValue,
        L"C:\\e2e-moved", "output folder C:\\e2e-out2"},
       {L"set-prefix draft \"Draft - \"", kPrefixKey, L"draft", L"Draft - ",
        "prefix rule \"draft\": \"Draft - \""},
-      {L"set-interpret-title off", kSpoolerKey, L"InterpretTitle", L"0", "InterpretTitle: off\n"},
-      {L"set-interpret-title on", kSpoolerKey, L"InterpretTitle", L"1", "InterpretTitle: on\n"},
-      {L"set-interpret-title default", kSpoolerKey, L"InterpretTitle", L"-",
+      {L"set-interpret-title off", kSpoolerKey, kInterpretTitleValue, L"0",
+       "InterpretTitle: off\n"},
+      {L"set-interpret-title on", kSpoolerKey, kInterpretTitleValue, L"1", "InterpretTitle: on\n"},
+      {L"set-interpret-title default", kSpoolerKey, kInterpretTitleValue, L"-",
        "InterpretTitle: on (default)"},
       {L"set-prefix --remove draft", kPrefixKey, L"draft", L"-", "no prefix rules"},
       {L"set-hard-links off", kSpoolerKey, kHardLinksValue, L"0", "HardLinks: off\n"},
@@ -142,16 +140,16 @@ TEST_F(Setup, EachCommandLandsWhereTheCaptureReadsItAndRepeatsAsANoOp) {
   for (const PRINTER_INFO_2W& printer : Printers(&buffer)) {
     ours += std::wstring(printer.pPrintProcessor) == L"HalvekPrint";
     if (std::wstring(printer.pPrinterName) != L"Second Capture") continue;
-    EXPECT_LE(wcslen(printer.pPortName), 15u);
-    EXPECT_EQ(RegValue(kPortsKey + printer.pPortName, L"OutputPath"), L"C:\\e2e-out2");
+    EXPECT_LT(wcslen(printer.pPortName) * sizeof(WCHAR), kPortReadLimitBytes);
+    EXPECT_EQ(RegValue(kPortsKey + printer.pPortName, kOutputPathValue), L"C:\\e2e-out2");
   }
   EXPECT_EQ(ours, 2);  // the reinstall kept one default printer
 }
 
 TEST_F(Setup, UninstallRemovesWhatInstallAddedAndNothingElse) {
   // Another port's key under the monitor and an operator's rule must stay.
-  const std::wstring foreignPort = kMonitorKey + L"\\Ports\\LPT9:";
-  ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, foreignPort.c_str(), L"OutputPath", REG_SZ,
+  const std::wstring foreignPort = kPortsKey + L"LPT9:";
+  ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, foreignPort.c_str(), kOutputPathValue, REG_SZ,
                             L"D:\\elsewhere", 26),
             0);
   ASSERT_EQ(e2e::Setup(L"set-prefix keep \"Copy of \"").exitCode, 0u);
@@ -161,9 +159,9 @@ TEST_F(Setup, UninstallRemovesWhatInstallAddedAndNothingElse) {
   EXPECT_EQ(Snapshot(), before);
   EXPECT_FALSE(Registered());
   EXPECT_FALSE(FileExists(ProcessorDll()));
-  EXPECT_EQ(RegValue(foreignPort, L"OutputPath"), L"D:\\elsewhere");
+  EXPECT_EQ(RegValue(foreignPort, kOutputPathValue), L"D:\\elsewhere");
   EXPECT_TRUE(Contains(e2e::Setup(L"status").output, "state: not installed"));
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMonitorKey.c_str());
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kCaptureMonitorKey);
   e2e::Setup(L"set-prefix --clear");
 }
 
@@ -229,13 +227,12 @@ TEST_F(Setup, PrinterOfAnotherProcessorIsNotTakenOver) {
   info.pDriverName = const_cast<WCHAR*>(L"Halvek Capture Driver");
   info.pPrintProcessor = const_cast<WCHAR*>(L"winprint");
   info.pDatatype = const_cast<WCHAR*>(L"RAW");
-  tools::PrinterHolder printer;
-  printer.printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
-  ASSERT_NE(printer.printer, nullptr) << GetLastError();
+  UniquePrinter printer(AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info)));
+  ASSERT_TRUE(printer.valid()) << GetLastError();
   const RunResult taken = e2e::Setup(L"add-printer \"Plain Printer\" --output-folder C:\\e2e-p");
   EXPECT_EQ(taken.exitCode, 1u);
   EXPECT_TRUE(Contains(taken.output, "uses the print processor \"winprint\"")) << taken.output;
-  DeletePrinter(printer.printer);
+  DeletePrinter(printer.get());
 }
 
 }  // namespace
