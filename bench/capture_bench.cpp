@@ -129,9 +129,9 @@ int main(int argc, char** argv) {
   CreateDirectoryW(output.c_str(), nullptr);
   CreateDirectoryW(spool.c_str(), nullptr);
   SetRegistryString(HKEY_LOCAL_MACHINE, kPrintersKey, L"DefaultSpoolDirectory", spool);
-  SetRegistryString(HKEY_LOCAL_MACHINE, (std::wstring(kPrintersKey) + kPrinter).c_str(), L"Port",
-                    kPort);
-  SetRegistryString(HKEY_LOCAL_MACHINE, (std::wstring(kHalvekPortsKey) + kPort).c_str(),
+  SetRegistryString(HKEY_LOCAL_MACHINE, (std::wstring(kPrintersKey) + L"\\" + kPrinter).c_str(),
+                    L"Port", kPort);
+  SetRegistryString(HKEY_LOCAL_MACHINE, (std::wstring(kHalvekPortsKey) + L"\\" + kPort).c_str(),
                     L"OutputPath", output);
   sd::Reset();
   sd::AddPrinter(kPrinter);

@@ -4,7 +4,7 @@
 #include <cwchar>
 
 #include "format/ascii_match.h"
-#include "format/format.h"
+#include "format/format_internal.h"
 #include "platform/ostralib.h"
 
 namespace {

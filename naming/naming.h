@@ -39,6 +39,19 @@ BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, co
                                  const WCHAR* extension, WCHAR* dataPath, WCHAR* ticketPath,
                                  DWORD pathCapacityChars, BOOL ticketMustBeFree);
 
+// Makes an output under the name's path in dataPath. Fails with
+// ERROR_FILE_EXISTS or ERROR_ALREADY_EXISTS when the path (or the ticket path
+// it also takes) appeared since the probe, with another error otherwise.
+typedef BOOL (*MakeOutputFunction)(void* context, const WCHAR* dataPath, const WCHAR* ticketPath);
+
+// Finds a free name (FindUniqueNameForOutputFile; withTicket: the ticket path
+// must be free too) and makes the output there. A name taken after the probe
+// is probed again, so nothing that exists is ever opened or replaced. FALSE
+// with the last error when no name is left or make fails otherwise.
+BOOL ClaimOutputName(LONG jobId, const WCHAR* outputFolder, const WCHAR* validName,
+                     const WCHAR* extension, BOOL withTicket, WCHAR* dataPath, WCHAR* ticketPath,
+                     DWORD pathCapacityChars, MakeOutputFunction make, void* context);
+
 // The C0 and C1 control characters and DEL: never part of a file name.
 inline bool IsControlCharacter(WCHAR c) {
   return c < 0x20 || (c >= 0x7F && c <= 0x9F);

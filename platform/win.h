@@ -9,9 +9,5 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-#include <winspool.h>
 #include <winsplp.h>
-
-// Export decoration for the print processor's own entry points. The .def file
-// names the exports; this only keeps the calling convention explicit.
-#define HALVEK_ENTRY WINAPI
+#include <winspool.h>

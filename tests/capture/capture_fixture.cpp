@@ -116,7 +116,7 @@ void CaptureTest::SetUp() {
   ASSERT_EQ(
       SetRegistryString(HKEY_LOCAL_MACHINE, kPrintersKey, L"DefaultSpoolDirectory", spoolFolder_),
       ERROR_SUCCESS);
-  const std::wstring printerKey = std::wstring(kPrintersKey) + kCapturePrinter;
+  const std::wstring printerKey = std::wstring(kPrintersKey) + L"\\" + kCapturePrinter;
   ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, printerKey.c_str(), L"Port", kCapturePort),
             ERROR_SUCCESS);
   SetOutputPath(outputFolder_);
@@ -129,7 +129,7 @@ void CaptureTest::TearDown() {
 }
 
 void CaptureTest::SetOutputPath(const std::wstring& path, DWORD type) {
-  const std::wstring portKey = std::wstring(kHalvekPortsKey) + kCapturePort;
+  const std::wstring portKey = std::wstring(kHalvekPortsKey) + L"\\" + kCapturePort;
   ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputPath", path, type),
             ERROR_SUCCESS);
 }

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "capture/capture.h"
+#include "naming/naming.h"
 #include "notify/notify.h"
 #include "spooler/context.h"
 #include "tests/capture/capture_fixture.h"
