@@ -107,10 +107,9 @@ void ExtractBaseNameAndExtension(const WCHAR* source, WCHAR* baseName, DWORD bas
   CopyBounded(extension, extensionCapacityChars, extensionStart,
               static_cast<size_t>(source + sourceChars - extensionStart));
 
-  OutputDebugStringW(L"ExtractBaseNameAndExtension Base Name:");
-  OutputDebugStringW(baseName && baseCapacityChars ? baseName : L"");
-  OutputDebugStringW(L"Ext Name:");
-  OutputDebugStringW(extension && extensionCapacityChars ? extension : L"");
+  TraceLabelled(L"ExtractBaseNameAndExtension Base Name:",
+                baseName && baseCapacityChars ? baseName : L"");
+  TraceLabelled(L"Ext Name:", extension && extensionCapacityChars ? extension : L"");
 }
 
 constexpr unsigned kMaxNameAttempts = 100000;

@@ -6,6 +6,7 @@
 #include "platform/registry_key.h"
 #include "platform/registry_names.h"
 #include "platform/text.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -169,6 +170,5 @@ void ApplyValidityRules(const WCHAR* name, WCHAR* validName, DWORD validNameSize
   AvoidReservedDeviceName(finished, static_cast<DWORD>(limitChars + 1));
 
   CopyBounded(validName, resultCapacityChars, finished, wcslen(finished));
-  OutputDebugStringW(L"ApplyValidityRules:");
-  OutputDebugStringW(validName);
+  TraceLabelled(L"ApplyValidityRules:", validName);
 }

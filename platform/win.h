@@ -9,5 +9,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-#include <winsplp.h>
 #include <winspool.h>
+
+// The print-processor contract builds on the client declarations above.
+#include <winsplp.h>

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry_names.h"
 #include "platform/win.h"
 #include "tests/support/test_files.h"
 #include "tools/tool_support.h"
@@ -20,10 +21,9 @@ using tools::Utf8;
 constexpr wchar_t kPrinter[] = L"Halvek Capture";
 constexpr wchar_t kPort[] = L"C:\\halvek.prn";
 constexpr wchar_t kOutputFolder[] = L"C:\\e2e-out";
-const std::wstring kPortsKey =
-    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port\\Ports\\";
-const std::wstring kSpoolerKey = L"Software\\Halvek\\Vornak\\Spooler";
-const std::wstring kPrefixKey = kSpoolerKey + L"\\Prefix";
+const std::wstring kPortsKey = std::wstring(::kHalvekPortsKey) + L"\\";
+const std::wstring kSpoolerKey = ::kSpoolerSettingsKey;
+const std::wstring kPrefixKey = ::kPrefixKey;
 
 struct RunResult {
   DWORD exitCode = 0xFFFFFFFF;

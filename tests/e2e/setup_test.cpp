@@ -5,8 +5,7 @@
 namespace e2e {
 namespace {
 
-const std::wstring kMonitorKey =
-    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port";
+const std::wstring kMonitorKey = ::kHalvekMonitorKey;
 
 std::wstring ProcessorFolderFile(const wchar_t* name) {
   WCHAR folder[MAX_PATH] = {};
@@ -86,8 +85,7 @@ TEST_F(Setup, InstallWritesEverythingTheCaptureReads) {
   EXPECT_TRUE(FileExists(ProcessorFolderFile(L"ostralib.dll")));
   // The capture finds its folder through the printer's port, in buffers of
   // 32 bytes for the port and 260 for the path.
-  const std::wstring port =
-      RegValue(L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Halvek Capture", L"Port");
+  const std::wstring port = RegValue(std::wstring(::kPrintersKey) + L"\\" + kPrinter, kPortValue);
   EXPECT_EQ(port, kPort);
   EXPECT_LT(port.size() * 2, 32u);
   EXPECT_EQ(RegValue(kPortsKey + port, L"OutputPath"), kOutputFolder);

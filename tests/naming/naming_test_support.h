@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "naming/naming.h"
+#include "platform/registry_names.h"
 #include "tests/support/registry_guard.h"
 #include "tests/support/test_files.h"
-
-constexpr WCHAR kPrefixKey[] = L"Software\\Halvek\\Vornak\\Spooler\\Prefix";
 
 // capacityChars of fill with guard characters behind, to catch overruns.
 struct GuardedBuffer {
