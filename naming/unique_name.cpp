@@ -2,7 +2,7 @@
 // and the file checks of the capture.
 #include <cwchar>
 
-#include "naming/naming.h"
+#include "naming/naming_internal.h"
 #include "platform/holders.h"
 #include "platform/text.h"
 #include "platform/trace.h"
@@ -85,6 +85,14 @@ void ComposePath(WCHAR* path, const WCHAR* folder, size_t folderChars, const WCH
   path[at] = L'\0';
 }
 
+constexpr unsigned kMaxNameAttempts = 100000;
+// Name clashes with files that appear while the name is being taken.
+constexpr int kClaimAttempts = 32;
+
+bool IsNameTaken(DWORD error) {
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
 }  // namespace
 
 void ExtractBaseNameAndExtension(const WCHAR* source, WCHAR* baseName, DWORD baseNameSizeBytes,
@@ -110,14 +118,6 @@ void ExtractBaseNameAndExtension(const WCHAR* source, WCHAR* baseName, DWORD bas
   TraceLabelled(L"ExtractBaseNameAndExtension Base Name:",
                 baseName && baseCapacityChars ? baseName : L"");
   TraceLabelled(L"Ext Name:", extension && extensionCapacityChars ? extension : L"");
-}
-
-constexpr unsigned kMaxNameAttempts = 100000;
-// Name clashes with files that appear while the name is being taken.
-constexpr int kClaimAttempts = 32;
-
-bool IsNameTaken(DWORD error) {
-  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
 BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, const WCHAR* baseName,

@@ -2,7 +2,7 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "naming/naming.h"
+#include "naming/naming_internal.h"
 #include "platform/registry_key.h"
 #include "platform/registry_names.h"
 #include "platform/text.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "naming/naming.h"
+#include "naming/naming_internal.h"
 #include "platform/registry_names.h"
 #include "tests/support/registry_guard.h"
 #include "tests/support/test_files.h"
