@@ -137,20 +137,18 @@ int main(int argc, char** argv) {
   job.resize(sizeBytes, 'x');
   for (size_t i = 64; i < sizeBytes; i += 4093) job[i] = static_cast<char>(i);
 
-  ScopedRegistryValues printers(HKEY_LOCAL_MACHINE,
-                                L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers");
-  ScopedRegistryValues ports(HKEY_LOCAL_MACHINE,
-                             L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port");
+  ScopedRegistryValues printers(HKEY_LOCAL_MACHINE, kPrintersKey);
+  ScopedRegistryValues ports(HKEY_LOCAL_MACHINE, kHalvekMonitorKey);
   TempFolder root;
   const std::wstring output = root.path + L"out\\";
   const std::wstring spool = root.path + L"spool";
   CreateDirectoryW(output.c_str(), nullptr);
   CreateDirectoryW(spool.c_str(), nullptr);
-  SetRegistryString(HKEY_LOCAL_MACHINE, kPrintersKey, L"DefaultSpoolDirectory", spool);
-  SetRegistryString(HKEY_LOCAL_MACHINE, (std::wstring(kPrintersKey) + kPrinter).c_str(), L"Port",
-                    kPort);
-  SetRegistryString(HKEY_LOCAL_MACHINE, (std::wstring(kHalvekPortsKey) + kPort).c_str(),
-                    L"OutputPath", output);
+  SetRegistryString(HKEY_LOCAL_MACHINE, kPrintersKey, kDefaultSpoolDirectoryValue, spool);
+  SetRegistryString(HKEY_LOCAL_MACHINE, (std::wstring(kPrintersKey) + L"\\" + kPrinter).c_str(),
+                    kPortValue, kPort);
+  SetRegistryString(HKEY_LOCAL_MACHINE, (std::wstring(kHalvekPortsKey) + L"\\" + kPort).c_str(),
+                    kOutputPathValue, output);
   sd::Reset();
   sd::AddPrinter(kPrinter);
 

@@ -1,4 +1,5 @@
-// Capture of RAW and TEXT jobs into files in the port's output folder.
+// Inside the capture of RAW and TEXT jobs (its entry, PrintRawJob, is in
+// spooler/job_routines.h): the pieces its tests reach one by one.
 #pragma once
 
 #include "spooler/context.h"
@@ -21,19 +22,6 @@ struct TicketTagCarry {
 BOOL TrySplitBuffer(BYTE** pieceStarts, DWORD* pieceLengthsBytes, TicketTagCarry* carry);
 // White space between a ticket's end tag and what follows it.
 bool IsTicketSpaceByte(BYTE byte);
-
-// Makes an output under the name's path in dataPath. Fails with
-// ERROR_FILE_EXISTS or ERROR_ALREADY_EXISTS when the path (or the ticket path
-// it also takes) appeared since the probe, with another error otherwise.
-typedef BOOL (*MakeOutputFunction)(void* context, const WCHAR* dataPath, const WCHAR* ticketPath);
-
-// Finds a free name (FindUniqueNameForOutputFile; withTicket: the ticket path
-// must be free too) and makes the output there. A name taken after the probe
-// is probed again, so nothing that exists is ever opened or replaced. FALSE
-// with the last error when no name is left or make fails otherwise.
-BOOL ClaimOutputName(LONG jobId, const WCHAR* outputFolder, const WCHAR* validName,
-                     const WCHAR* extension, BOOL withTicket, WCHAR* dataPath, WCHAR* ticketPath,
-                     DWORD pathCapacityChars, MakeOutputFunction make, void* context);
 
 // The output file writes, kept apart so that a test can stand in for a full
 // disk. Both return FALSE with the Win32 error as the last error.

@@ -89,7 +89,7 @@ bool JobStillSpooling(HANDLE printer, LONG jobId) {
     return (reinterpret_cast<const JOB_INFO_1W*>(stackBlock)->Status & JOB_STATUS_SPOOLING) != 0;
   }
   if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || neededBytes == 0) return false;
-  GlobalBlock block(AllocSplMem(neededBytes));
+  const UniqueGlobal block(AllocSplMem(neededBytes));
   BYTE* record = static_cast<BYTE*>(block.get());
   if (!record || !GetJobW(printer, id, 1, record, neededBytes, &neededBytes)) return false;
   return (reinterpret_cast<const JOB_INFO_1W*>(record)->Status & JOB_STATUS_SPOOLING) != 0;

@@ -1,64 +1,36 @@
-// Capture of one RAW or TEXT job into a file in the port's output folder.
+// Capture of one RAW or TEXT job into a file in the port's output folder, in
+// its steps: choose the name, open the output, stream the chunks, finish.
 #include <cstring>
 #include <cwchar>
+#include <new>
 
 #include "capture/capture.h"
 #include "capture/output_guard.h"
+#include "capture/output_name.h"
 #include "capture/settings.h"
-#include "format/format.h"
-#include "format/japanese.h"
 #include "naming/naming.h"
 #include "notify/notify.h"
+#include "platform/holders.h"
+#include "platform/text.h"
+#include "platform/trace.h"
+#include "spooler/job_routines.h"
 #include "spooler/memory.h"
 
 namespace {
 
-constexpr DWORD kNameChars = 270;
-constexpr DWORD kExtensionChars = 32;
-constexpr DWORD kPass2Chars = 260;
-constexpr DWORD kMessageChars = 260;
-
 const WCHAR kJobTicketLinkDocument[] = L"Job Ticket Link";
-const WCHAR kFallbackBaseName[] = L"spoold_file";
 const WCHAR kTicketExtension[] = L"XPF";
-const WCHAR* const kExtensionVocabulary[] = {L"PDF",  L"PS",  L"VPS", L"DBF",
-                                             L"PPML", L"PPM", L"XPF"};
-
-// The spooler calls the capture while impersonating its client; the capture
-// works in the spooler's own context and gives the thread its token back on
-// every way out.
-class SpoolerSecurityContext {
- public:
-  SpoolerSecurityContext() {
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &clientToken_)) {
-      clientToken_ = nullptr;
-    }
-    RevertToSelf();
-  }
-  ~SpoolerSecurityContext() {
-    if (clientToken_) {
-      SetThreadToken(nullptr, clientToken_);
-      CloseHandle(clientToken_);
-    }
-  }
-  SpoolerSecurityContext(const SpoolerSecurityContext&) = delete;
-  SpoolerSecurityContext& operator=(const SpoolerSecurityContext&) = delete;
-
- private:
-  HANDLE clientToken_ = nullptr;
-};
 
 struct CaptureJob {
   PrintProcessorContext* context;
-  const WCHAR* documentName;
   CaptureSettings settings;
   CaptureState state;
-  HANDLE jobHandle;   // null once closed
-  HANDLE output;      // the data file while it is written
-  HANDLE ticketFile;  // the temporary ticket file while tickets are written
+  HANDLE jobHandle;       // the job's own handle, owned by CaptureDocument
+  UniqueFile output;      // the data file while it is written
+  UniqueFile ticketFile;  // the temporary ticket file while tickets are written
   // The job's own files in the output folder: only these are ever removed.
-  bool dataFileCreated;  // outputPath: the data file, its hard link or a ticket alone
-  bool ticketCaptured;   // tempTicketPath, or ticketPath once moved there
+  bool dataFileCreated;  // name.dataPath: the data file, its hard link or a ticket alone
+  bool ticketCaptured;   // tempTicketPath, or name.ticketPath once moved there
   bool ticketMoved;
   bool jobEnded;  // a read returned no bytes
   bool aborted;
@@ -69,51 +41,20 @@ struct CaptureJob {
   BOOL lastReadResult;
   ULONGLONG totalReadBytes;
   ULONGLONG lastProgressStep;
-  BOOL knownFormat;
-  JobFormat jobFormat;
   CreateHardLinkWFunction linkEntry;
   TicketTagCarry ticketCarry;
-
-  WCHAR documentBase[kNameChars];
-  WCHAR documentExtension[kExtensionChars];
-  WCHAR title[kNameChars];
-  WCHAR pass1[kNameChars];
-  WCHAR pass2[kPass2Chars];
-  WCHAR titleBase[kNameChars];
-  WCHAR titleExtension[kExtensionChars];
-  WCHAR chosenBase[kNameChars];
-  WCHAR validName[kNameChars];
-  WCHAR chosenExtension[kExtensionChars];
-  WCHAR outputPath[kNameChars];
-  // As large as the data path: one capacity serves both when they are named.
-  WCHAR ticketPath[kNameChars];
+  DocumentNameParts document;
+  NameChoice name;
   WCHAR tempTicketPath[MAX_PATH];
 };
 
 enum class StepResult { Continue, Stop, DeleteJob };
-
-void TraceNumber(const WCHAR* format, DWORD value) {
-  WCHAR message[kMessageChars];
-  wsprintfW(message, format, value);
-  OutputDebugStringW(message);
-}
 
 void Fail(CaptureJob& job, DWORD error, const WCHAR* traceFormat) {
   if (job.failed) return;
   job.failed = true;
   job.failureError = error;
   TraceNumber(traceFormat, error);
-}
-
-bool BeginsWithWord(const WCHAR* text, const WCHAR* word) {
-  return _wcsnicmp(text, word, std::wcslen(word)) == 0;
-}
-
-bool InVocabulary(const WCHAR* extension) {
-  for (const WCHAR* word : kExtensionVocabulary) {
-    if (BeginsWithWord(extension, word)) return true;
-  }
-  return false;
 }
 
 // Hard links cannot cross volumes: where the output folder and the spool
@@ -127,59 +68,6 @@ bool OnSameVolume(const WCHAR* firstPath, const WCHAR* secondPath) {
     return false;
   }
   return _wcsicmp(firstVolume, secondVolume) == 0;
-}
-
-void DecodeName(const WCHAR* source, CaptureJob& job, WCHAR* base, WCHAR* extension) {
-  CheckForJapaneseEncoding(source, job.pass1, kNameChars);
-  CheckForJapaneseEncoding1(job.pass1, job.pass2, kPass2Chars);
-  ExtractBaseNameAndExtension(job.pass2, base, kNameChars * sizeof(WCHAR), extension,
-                              kExtensionChars * sizeof(WCHAR));
-}
-
-void ChooseExtension(CaptureJob& job) {
-  const WCHAR* extension = L"";
-  if (BeginsWithWord(job.documentExtension, L"DBF")) {
-    extension = L"DBF";
-  } else if (job.jobFormat == JobFormat::Pdf) {
-    extension = L"PDF";
-  } else if (job.jobFormat == JobFormat::PostScript) {
-    extension = L"PS";
-  } else if (job.jobFormat == JobFormat::Vps) {
-    extension = L"VPS";
-  } else if (job.jobFormat == JobFormat::Xpif) {
-    extension = kTicketExtension;
-  } else if (job.titleExtension[0] && InVocabulary(job.titleExtension)) {
-    extension = job.titleExtension;
-  } else if (job.documentExtension[0]) {
-    extension = job.documentExtension;
-  } else if (job.titleExtension[0]) {
-    extension = job.titleExtension;
-  }
-  // Data behind a ticket never takes the ticket's path: it goes without one.
-  if (job.ticketCaptured && _wcsicmp(extension, kTicketExtension) == 0) extension = L"";
-  CopyTruncated(job.chosenExtension, kExtensionChars, extension);
-}
-
-// Format, title, and the valid base name and extension of a new output.
-void NameFromBlock(CaptureJob& job, const BYTE* block, DWORD blockBytes) {
-  job.jobFormat = JobFormat::None;
-  TraceLabelled(L"Known format before checking...", job.knownFormat ? L"TRUE" : L"FALSE");
-  CheckSignatures(block, blockBytes, job.title, kNameChars * sizeof(WCHAR), &job.jobFormat,
-                  &job.knownFormat);
-  TraceLabelled(L"Known format after checking...", job.knownFormat ? L"TRUE" : L"FALSE");
-  DecodeName(job.title, job, job.titleBase, job.titleExtension);
-  const DWORD interpretTitle = ReadInterpretTitle();
-
-  const WCHAR* base = kFallbackBaseName;
-  if (job.titleBase[0] && (job.knownFormat || interpretTitle != 0)) {
-    base = job.titleBase;
-  } else if (job.documentBase[0]) {
-    base = job.documentBase;
-  }
-  CopyTruncated(job.chosenBase, kNameChars, base);
-  ChooseExtension(job);
-  ZeroMemory(job.validName, sizeof(job.validName));
-  ApplyValidityRules(job.chosenBase, job.validName, sizeof(job.validName));
 }
 
 bool WriteBytes(CaptureJob& job, HANDLE file, const BYTE* data, DWORD sizeBytes) {
@@ -197,41 +85,24 @@ void CheckProgress(CaptureJob& job) {
 }
 
 void AnnounceStart(CaptureJob& job) {
-  NotifyStartSpooling(job.settings.jobId, job.outputPath);
+  NotifyStartSpooling(job.settings.jobId, job.name.dataPath);
   job.startSent = true;
-}
-
-void CloseFile(HANDLE& file) {
-  if (file != INVALID_HANDLE_VALUE) {
-    CloseHandle(file);
-    file = INVALID_HANDLE_VALUE;
-  }
-}
-
-void CloseJobHandle(CaptureJob& job) {
-  if (job.jobHandle) {
-    ClosePrinter(job.jobHandle);
-    job.jobHandle = nullptr;
-  }
 }
 
 // Removes the files this job made; nothing else in the folder is touched.
 void RemoveJobFiles(CaptureJob& job) {
-  CloseFile(job.output);
-  CloseFile(job.ticketFile);
-  if (job.dataFileCreated) DeleteFileW(job.outputPath);
-  if (job.ticketCaptured) DeleteFileW(job.ticketMoved ? job.ticketPath : job.tempTicketPath);
+  job.output.reset();
+  job.ticketFile.reset();
+  if (job.dataFileCreated) DeleteFileW(job.name.dataPath);
+  if (job.ticketCaptured) DeleteFileW(job.ticketMoved ? job.name.ticketPath : job.tempTicketPath);
   job.dataFileCreated = job.ticketCaptured = job.ticketMoved = false;
 }
 
 // The job's output cannot be made: the job is cancelled and deleted.
-BOOL FailAndDeleteJob(CaptureJob& job) {
+void DeleteJob(CaptureJob& job) {
   RemoveJobFiles(job);
   SetJobW(job.jobHandle, static_cast<DWORD>(job.settings.jobId), 0, nullptr, JOB_CONTROL_CANCEL);
   SetJobW(job.jobHandle, static_cast<DWORD>(job.settings.jobId), 0, nullptr, JOB_CONTROL_DELETE);
-  CloseJobHandle(job);
-  EndDocPrinter(job.context->Printer);
-  return FALSE;
 }
 
 // Reads the next chunk; false at the job's end, after a failed read and when
@@ -282,13 +153,25 @@ DWORD FillBlock(CaptureJob& job, BYTE* buffer, const BYTE* rest, DWORD restBytes
 
 // A file that was made somewhere else than the output folder (a folder on the
 // way was swapped for a link after it was checked) is closed and removed.
-bool StaysInFolder(const CaptureJob& job, HANDLE& file, const WCHAR* path) {
-  if (FileLiesInFolder(file, job.settings.outputFolder)) return true;
+bool StaysInFolder(const CaptureJob& job, UniqueFile& file, const WCHAR* path) {
+  if (FileLiesInFolder(file.get(), job.settings.outputFolder)) return true;
   TraceLabelled(L"Output left its folder, removed: ", path);
-  CloseFile(file);
+  file.reset();
   DeleteFileW(path);
   SetLastError(ERROR_ACCESS_DENIED);
   return false;
+}
+
+// The temporary file that takes the job's tickets until the data is named.
+bool OpenTicketFile(CaptureJob& job) {
+  if (!GetTempFileNameW(job.settings.outputFolder, L"XPF_JT_TMP_", 0, job.tempTicketPath)) {
+    return false;
+  }
+  job.ticketCaptured = true;
+  job.ticketFile.reset(CreateFileW(job.tempTicketPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                                   nullptr));
+  return !job.ticketFile.valid() || StaysInFolder(job, job.ticketFile, job.tempTicketPath);
 }
 
 // Writes the ticket that begins the block at the buffer's front into the
@@ -299,26 +182,14 @@ StepResult CaptureTicket(CaptureJob& job, BYTE* buffer, DWORD heldBytes, DWORD* 
                          DWORD* restBytes) {
   *restOffset = 0;
   *restBytes = 0;
-  if (!job.ticketCaptured) {
-    if (!GetTempFileNameW(job.settings.outputFolder, L"XPF_JT_TMP_", 0, job.tempTicketPath)) {
-      return StepResult::DeleteJob;
-    }
-    job.ticketCaptured = true;
-    job.ticketFile =
-        CreateFileW(job.tempTicketPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (job.ticketFile != INVALID_HANDLE_VALUE &&
-        !StaysInFolder(job, job.ticketFile, job.tempTicketPath)) {
-      return StepResult::DeleteJob;
-    }
-  }
+  if (!job.ticketCaptured && !OpenTicketFile(job)) return StepResult::DeleteJob;
   job.state = CaptureState::InTicket;
   job.ticketCarry.lengthBytes = 0;
   BYTE* pieceStarts[2] = {buffer, nullptr};
   DWORD pieceLengthsBytes[2] = {heldBytes, 0};
   for (bool firstPiece = true;; firstPiece = false) {
     const BOOL ended = TrySplitBuffer(pieceStarts, pieceLengthsBytes, &job.ticketCarry);
-    if (!WriteBytes(job, job.ticketFile, pieceStarts[0], pieceLengthsBytes[0])) {
+    if (!WriteBytes(job, job.ticketFile.get(), pieceStarts[0], pieceLengthsBytes[0])) {
       return StepResult::Stop;
     }
     if (!firstPiece) CheckProgress(job);
@@ -348,9 +219,9 @@ void TraceTicketMove(const CaptureJob& job, const WCHAR* destination) {
 // probed anew. Nothing that exists is opened or replaced.
 BOOL MakeDataFile(void* context, const WCHAR* dataPath, const WCHAR* ticketPath) {
   CaptureJob& job = *static_cast<CaptureJob*>(context);
-  job.output = CreateFileW(dataPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (job.output == INVALID_HANDLE_VALUE) return FALSE;
+  job.output.reset(CreateFileW(dataPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!job.output.valid()) return FALSE;
   if (!StaysInFolder(job, job.output, dataPath)) return FALSE;
   if (!job.ticketCaptured) return TRUE;
   if (MoveFileW(job.tempTicketPath, ticketPath)) {
@@ -359,7 +230,7 @@ BOOL MakeDataFile(void* context, const WCHAR* dataPath, const WCHAR* ticketPath)
     return TRUE;
   }
   const DWORD error = GetLastError();
-  CloseFile(job.output);
+  job.output.reset();
   DeleteFileW(dataPath);
   SetLastError(error);
   return FALSE;
@@ -369,12 +240,10 @@ BOOL MakeHardLink(void* context, const WCHAR* dataPath, const WCHAR* /*ticketPat
   CaptureJob& job = *static_cast<CaptureJob*>(context);
   if (!job.linkEntry(dataPath, job.settings.wchSourceLinkPath, nullptr)) return FALSE;
   // The link is checked like a created file, through a handle on it.
-  HANDLE link = CreateFileW(dataPath, FILE_READ_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (link == INVALID_HANDLE_VALUE || !StaysInFolder(job, link, dataPath)) return FALSE;
-  CloseFile(link);
-  return TRUE;
+  UniqueFile link(CreateFileW(dataPath, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  return link.valid() && StaysInFolder(job, link, dataPath);
 }
 
 BOOL MoveTicketAlone(void* context, const WCHAR* dataPath, const WCHAR* /*ticketPath*/) {
@@ -385,8 +254,8 @@ BOOL MoveTicketAlone(void* context, const WCHAR* dataPath, const WCHAR* /*ticket
 }
 
 bool ClaimName(CaptureJob& job, BOOL withTicket, MakeOutputFunction make) {
-  return ClaimOutputName(job.settings.jobId, job.settings.outputFolder, job.validName,
-                         job.chosenExtension, withTicket, job.outputPath, job.ticketPath,
+  return ClaimOutputName(job.settings.jobId, job.settings.outputFolder, job.name.validName,
+                         job.name.extension, withTicket, job.name.dataPath, job.name.ticketPath,
                          kNameChars, make, &job) != FALSE;
 }
 
@@ -413,16 +282,20 @@ bool LinkOutput(CaptureJob& job) {
   return true;
 }
 
-// The data output, from the block at the buffer's front to the job's end.
-StepResult CaptureData(CaptureJob& job, BYTE* buffer, DWORD heldBytes) {
-  CloseFile(job.ticketFile);
+// Opens the data output for the block at the buffer's front: a hard link to
+// the spool file where one can be made, else a new file that takes the block
+// as its first write. Either way the start is announced.
+StepResult OpenDataOutput(CaptureJob& job, const BYTE* buffer, DWORD heldBytes, bool* linked) {
+  *linked = false;
+  job.ticketFile.reset();
   if (LinkPossible(job)) {
     // A cancel that came after the first read is honoured before the link.
     if (WaitWhilePausedThenCheckAborted(job.context)) {
       job.aborted = true;
-      return StepResult::Continue;
+      return StepResult::Stop;
     }
-    if (LinkOutput(job)) return StepResult::Continue;
+    *linked = LinkOutput(job);
+    if (*linked) return StepResult::Continue;
   }
   if (!ClaimName(job, job.ticketCaptured, MakeDataFile)) {
     TraceNumber(L"CreateFile returned %d", GetLastError());
@@ -430,24 +303,32 @@ StepResult CaptureData(CaptureJob& job, BYTE* buffer, DWORD heldBytes) {
   }
   job.dataFileCreated = true;
   job.state = CaptureState::InData;
-  const bool written = WriteBytes(job, job.output, buffer, heldBytes);
+  const bool written = WriteBytes(job, job.output.get(), buffer, heldBytes);
   AnnounceStart(job);
-  if (!written) return StepResult::Stop;
-  DWORD readBytes = 0;
-  while (ReadChunk(job, buffer, kReadBufferBytes, &readBytes)) {
-    if (!WriteBytes(job, job.output, buffer, readBytes)) return StepResult::Stop;
-    CheckProgress(job);
-  }
-  return StepResult::Continue;
+  return written ? StepResult::Continue : StepResult::Stop;
 }
 
-// Reads the job: tickets at its front into the ticket file, the rest into
-// the data output.
+// Copies the rest of the job into the data file, chunk by chunk.
+void StreamChunks(CaptureJob& job, BYTE* buffer) {
+  DWORD readBytes = 0;
+  while (ReadChunk(job, buffer, kReadBufferBytes, &readBytes)) {
+    if (!WriteBytes(job, job.output.get(), buffer, readBytes)) return;
+    CheckProgress(job);
+  }
+}
+
+// Reads the job: each block is named, tickets at the job's front go into the
+// ticket file, the rest into the data output.
 StepResult CaptureJobBytes(CaptureJob& job, BYTE* buffer) {
   DWORD heldBytes = FillBlock(job, buffer, buffer, 0, false);
   while (heldBytes > 0 && job.lastReadResult && !job.aborted) {
-    NameFromBlock(job, buffer, heldBytes);
-    if (job.jobFormat != JobFormat::Xpif) return CaptureData(job, buffer, heldBytes);
+    NameFromBlock(buffer, heldBytes, job.document, job.ticketCaptured, &job.name, nullptr);
+    if (job.name.format != JobFormat::Xpif) {
+      bool linked = false;
+      const StepResult opened = OpenDataOutput(job, buffer, heldBytes, &linked);
+      if (opened == StepResult::Continue && !linked) StreamChunks(job, buffer);
+      return opened == StepResult::DeleteJob ? opened : StepResult::Continue;
+    }
     DWORD restOffset = 0;
     DWORD restBytes = 0;
     const StepResult result = CaptureTicket(job, buffer, heldBytes, &restOffset, &restBytes);
@@ -460,7 +341,7 @@ StepResult CaptureJobBytes(CaptureJob& job, BYTE* buffer) {
 // A job that is all ticket: the ticket is its output, named like a data file
 // with the ticket extension.
 void PublishTicketAlone(CaptureJob& job) {
-  CopyTruncated(job.chosenExtension, kExtensionChars, kTicketExtension);
+  CopyBounded(job.name.extension, kExtensionChars, kTicketExtension);
   if (!ClaimName(job, FALSE, MoveTicketAlone)) {
     Fail(job, GetLastError(), L"MoveFile returned %d");
     return;
@@ -470,84 +351,92 @@ void PublishTicketAlone(CaptureJob& job) {
   AnnounceStart(job);
 }
 
-// Closes the outputs. A job captured whole is in named outputs only; any
-// other leaves none of its files behind.
+// Closes the outputs and hands the output's path to the port. A job captured
+// whole is in named outputs only; any other leaves none of its files behind.
 void FinishOutput(CaptureJob& job) {
-  CloseFile(job.ticketFile);
-  if (job.output != INVALID_HANDLE_VALUE) {
-    if (!FlushOutput(job.output)) Fail(job, GetLastError(), L"FlushFileBuffers returned %d");
-    CloseFile(job.output);
+  job.ticketFile.reset();
+  if (job.output.valid()) {
+    if (!FlushOutput(job.output.get())) Fail(job, GetLastError(), L"FlushFileBuffers returned %d");
+    job.output.reset();
   }
   const bool whole = job.lastReadResult && !job.aborted && !job.failed;
   const bool endedInTickets =
       job.state == CaptureState::InTicket || job.state == CaptureState::TicketDone;
   if (whole && endedInTickets) PublishTicketAlone(job);
   if (!job.lastReadResult || job.aborted || job.failed) RemoveJobFiles(job);
+
+  if (job.dataFileCreated) {
+    DWORD writtenBytes = 0;
+    WritePrinter(job.context->Printer, job.name.dataPath,
+                 static_cast<DWORD>(std::wcslen(job.name.dataPath) * sizeof(WCHAR)), &writtenBytes);
+    TraceNumber(L"WritePrinter returned %d", GetLastError());
+  }
 }
 
-BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
-  GlobalBlock bufferBlock(AllocSplMem(kReadBufferBytes));
-  BYTE* buffer = static_cast<BYTE*>(bufferBlock.get());
-  if (!buffer) return FALSE;
+// The settings of this job's port; false, with the job left in the spooler,
+// when they cannot place an output safely.
+bool LoadSettings(CaptureJob& job, const WCHAR* documentName) {
+  LoadCaptureSettings(documentName, &job.settings);
+  if (const WCHAR* missing = MissingCaptureSetting(job.settings)) {
+    // Nothing is written anywhere unexpected.
+    TraceLabelled(L"Capture setting missing: ", missing);
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  if (LiesUnderReparsePoint(job.settings.outputFolder)) {
+    // Whoever can swap a folder on the way for a link would choose where the
+    // spooler's account writes.
+    TraceLabelled(L"Output folder is or lies under a link, refused: ", job.settings.outputFolder);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return true;
+}
 
-  // The working values and name buffers of one capture (about 9 KiB).
-  GlobalBlock jobBlock(AllocSplMem(sizeof(CaptureJob)));
-  if (!jobBlock.get()) return FALSE;
-  CaptureJob& job = *static_cast<CaptureJob*>(jobBlock.get());
-  job.context = context;
-  job.documentName = documentName;
-  job.state = CaptureState::Start;
-  job.output = INVALID_HANDLE_VALUE;
-  job.ticketFile = INVALID_HANDLE_VALUE;
-  job.lastReadResult = TRUE;
-  job.linkEntry = GetCreateHardLinkW();
-
+// Everything inside the spooler document "Job Ticket Link": the job's handle
+// is closed and the document ended on every way out, in that order.
+BOOL CaptureDocument(CaptureJob& job, BYTE* buffer, const WCHAR* documentName) {
+  PrintProcessorContext* context = job.context;
   DOC_INFO_1W docInfo = {};
   docInfo.pDocName = const_cast<WCHAR*>(kJobTicketLinkDocument);
   docInfo.pOutputFile = context->OutputFile;
   docInfo.pDatatype = nullptr;
   if (!StartDocPrinterW(context->Printer, 1, reinterpret_cast<BYTE*>(&docInfo))) return FALSE;
+  const StartedDocument document(context->Printer);
 
   TraceLabelled(L"pPrinterName", documentName);
-  if (!OpenPrinterW(const_cast<WCHAR*>(documentName), &job.jobHandle, nullptr)) {
-    EndDocPrinter(context->Printer);
+  HANDLE jobHandle = nullptr;
+  if (!OpenPrinterW(const_cast<WCHAR*>(documentName), &jobHandle, nullptr)) return FALSE;
+  const UniquePrinter jobPrinter(jobHandle);
+  job.jobHandle = jobHandle;
+
+  if (!LoadSettings(job, documentName)) return FALSE;
+  if (context->DocumentName) SplitDocumentName(context->DocumentName, &job.document);
+  if (CaptureJobBytes(job, buffer) == StepResult::DeleteJob) {
+    DeleteJob(job);
     return FALSE;
   }
-
-  LoadCaptureSettings(documentName, &job.settings);
-  if (const WCHAR* missing = MissingCaptureSetting(job.settings)) {
-    // The job stays in the spooler: nothing is written anywhere unexpected.
-    TraceLabelled(L"Capture setting missing: ", missing);
-    CloseJobHandle(job);
-    EndDocPrinter(context->Printer);
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
-  if (LiesUnderReparsePoint(job.settings.outputFolder)) {
-    // Whoever can swap a folder on the way for a link would choose where the
-    // spooler's account writes: the job stays in the spooler instead.
-    TraceLabelled(L"Output folder is or lies under a link, refused: ", job.settings.outputFolder);
-    CloseJobHandle(job);
-    EndDocPrinter(context->Printer);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-
-  if (context->DocumentName) {
-    DecodeName(context->DocumentName, job, job.documentBase, job.documentExtension);
-  }
-
-  if (CaptureJobBytes(job, buffer) == StepResult::DeleteJob) return FailAndDeleteJob(job);
   FinishOutput(job);
+  return TRUE;
+}
 
-  if (job.dataFileCreated) {
-    DWORD writtenBytes = 0;
-    WritePrinter(context->Printer, job.outputPath,
-                 static_cast<DWORD>(std::wcslen(job.outputPath) * sizeof(WCHAR)), &writtenBytes);
-    TraceNumber(L"WritePrinter returned %d", GetLastError());
-  }
-  CloseJobHandle(job);
-  EndDocPrinter(context->Printer);
+BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
+  const UniqueGlobal bufferBlock(AllocSplMem(kReadBufferBytes));
+  BYTE* buffer = static_cast<BYTE*>(bufferBlock.get());
+  if (!buffer) return FALSE;
+
+  // The working values and names of one capture, kept off the spooler
+  // thread's stack.
+  const UniqueGlobal jobBlock(AllocSplMem(sizeof(CaptureJob)));
+  if (!jobBlock.valid()) return FALSE;
+  CaptureJob& job = *new (jobBlock.get()) CaptureJob();
+  const ScopeGuard endJob([&job] { job.~CaptureJob(); });
+  job.context = context;
+  job.state = CaptureState::Start;
+  job.lastReadResult = TRUE;
+  job.linkEntry = GetCreateHardLinkW();
+
+  if (!CaptureDocument(job, buffer, documentName)) return FALSE;
   if (job.startSent) NotifyStopSpooling(job.settings.jobId);
   if (job.failed) {
     SetLastError(job.failureError);
@@ -559,6 +448,15 @@ BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
 }  // namespace
 
 BOOL PrintRawJob(PrintProcessorContext* context, const WCHAR* documentName) {
-  SpoolerSecurityContext securityContext;
+  // The spooler calls the capture while impersonating its client; the capture
+  // works in the spooler's own context and gives the thread its token back on
+  // every way out.
+  HANDLE token = nullptr;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &token)) token = nullptr;
+  const UniqueHandle clientToken(token);
+  RevertToSelf();
+  const ScopeGuard restoreToken([&clientToken] {
+    if (clientToken.valid()) SetThreadToken(nullptr, clientToken.get());
+  });
   return RunCapture(context, documentName);
 }

@@ -3,17 +3,12 @@
 #include <cwchar>
 
 #include "platform/registry_key.h"
-
-const WCHAR kPrintersKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
-const WCHAR kHalvekPortsKey[] =
-    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port\\Ports\\";
+#include "platform/text.h"
+#include "platform/trace.h"
 
 namespace {
 
 constexpr DWORD kKeyPathChars = 270;
-// String values are read with these limits in bytes, terminator included.
-constexpr DWORD kPathValueBytes = 260;
-constexpr DWORD kPortValueBytes = 32;
 
 // Reads a string value of at most limitBytes into destination, which holds
 // more characters than the limit allows; on any failure destination is empty.
@@ -36,29 +31,20 @@ void ReadStringValue(HKEY key, const WCHAR* name, DWORD limitBytes, WCHAR* desti
   destination[sizeBytes / sizeof(WCHAR)] = L'\0';
 }
 
-void AppendTruncated(WCHAR* destination, DWORD destinationChars, const WCHAR* source) {
-  const size_t used = std::wcslen(destination);
-  if (used + 1 >= destinationChars) return;
-  CopyTruncated(destination + used, static_cast<DWORD>(destinationChars - used), source);
+// "<parent>\\<name>", the path of a subkey.
+void SubkeyPath(WCHAR* keyPath, const WCHAR* parent, const WCHAR* name) {
+  CopyBounded(keyPath, kKeyPathChars, parent);
+  AppendBounded(keyPath, kKeyPathChars, L"\\");
+  AppendBounded(keyPath, kKeyPathChars, name);
 }
 
 }  // namespace
-
-void CopyTruncated(WCHAR* destination, DWORD destinationChars, const WCHAR* source) {
-  std::wcsncpy(destination, source, destinationChars - 1);
-  destination[destinationChars - 1] = L'\0';
-}
-
-void TraceLabelled(const WCHAR* label, const WCHAR* value) {
-  OutputDebugStringW(label);
-  OutputDebugStringW(value);
-}
 
 void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings) {
   *settings = CaptureSettings();
 
   // The printer name may itself hold commas: only the last one splits.
-  CopyTruncated(settings->printerName, kPathChars, documentName ? documentName : L"");
+  CopyBounded(settings->printerName, kPathChars, documentName ? documentName : L"");
   WCHAR* comma = std::wcsrchr(settings->printerName, L',');
   if (comma) {
     *comma = L'\0';
@@ -73,24 +59,22 @@ void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings) {
   }
 
   WCHAR keyPath[kKeyPathChars];
-  CopyTruncated(keyPath, kKeyPathChars, kPrintersKey);
   {
-    RegistryKey printers(keyPath, KEY_QUERY_VALUE);
-    ReadStringValue(printers.get(), L"DefaultSpoolDirectory", kPathValueBytes,
+    const UniqueKey printers = OpenMachineKey(kPrintersKey, KEY_QUERY_VALUE);
+    ReadStringValue(printers.get(), kDefaultSpoolDirectoryValue, kPathValueBytes,
                     settings->spoolDirectory, kPathChars);
   }
   if (settings->printerName[0]) {
-    AppendTruncated(keyPath, kKeyPathChars, settings->printerName);
-    RegistryKey printer(keyPath, KEY_QUERY_VALUE);
-    ReadStringValue(printer.get(), L"Port", kPortValueBytes, settings->portName, kPortNameChars);
+    SubkeyPath(keyPath, kPrintersKey, settings->printerName);
+    const UniqueKey printer = OpenMachineKey(keyPath, KEY_QUERY_VALUE);
+    ReadStringValue(printer.get(), kPortValue, kPortValueBytes, settings->portName, kPortNameChars);
   }
 
   WCHAR rawOutputPath[kPathChars] = L"";
   if (settings->portName[0]) {
-    CopyTruncated(keyPath, kKeyPathChars, kHalvekPortsKey);
-    AppendTruncated(keyPath, kKeyPathChars, settings->portName);
-    RegistryKey port(keyPath, KEY_QUERY_VALUE);
-    ReadStringValue(port.get(), L"OutputPath", kPathValueBytes, rawOutputPath, kPathChars);
+    SubkeyPath(keyPath, kHalvekPortsKey, settings->portName);
+    const UniqueKey port = OpenMachineKey(keyPath, KEY_QUERY_VALUE);
+    ReadStringValue(port.get(), kOutputPathValue, kPathValueBytes, rawOutputPath, kPathChars);
   }
   if (rawOutputPath[0]) {
     const DWORD expandedChars =
@@ -101,14 +85,14 @@ void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings) {
 
   wsprintfW(settings->spoolFileName, L"%05.5d.SPL", settings->jobId);
 
-  CopyTruncated(settings->wchDestinationLinkPath, kPathChars, settings->outputFolder);
-  AppendTruncated(settings->wchDestinationLinkPath, kPathChars, L"\\Temp");
-  AppendTruncated(settings->wchDestinationLinkPath, kPathChars, settings->spoolFileName);
+  CopyBounded(settings->wchDestinationLinkPath, kPathChars, settings->outputFolder);
+  AppendBounded(settings->wchDestinationLinkPath, kPathChars, L"\\Temp");
+  AppendBounded(settings->wchDestinationLinkPath, kPathChars, settings->spoolFileName);
 
   if (settings->spoolDirectory[0]) {
-    CopyTruncated(settings->wchSourceLinkPath, kPathChars, settings->spoolDirectory);
-    AppendTruncated(settings->wchSourceLinkPath, kPathChars, L"\\");
-    AppendTruncated(settings->wchSourceLinkPath, kPathChars, settings->spoolFileName);
+    CopyBounded(settings->wchSourceLinkPath, kPathChars, settings->spoolDirectory);
+    AppendBounded(settings->wchSourceLinkPath, kPathChars, L"\\");
+    AppendBounded(settings->wchSourceLinkPath, kPathChars, settings->spoolFileName);
   }
 
   TraceLabelled(L"wchDestinationLinkPath", settings->wchDestinationLinkPath);
@@ -118,7 +102,7 @@ void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings) {
   if (folderChars > 0 && settings->outputFolder[folderChars - 1] != L'\\') {
     // A folder with no room left for its backslash cannot take a file name either.
     if (folderChars + 1 < kOutputFolderChars) {
-      AppendTruncated(settings->outputFolder, kOutputFolderChars, L"\\");
+      AppendBounded(settings->outputFolder, kOutputFolderChars, L"\\");
     } else {
       settings->outputFolder[0] = L'\0';
     }
@@ -131,7 +115,7 @@ namespace {
 // the value cannot be read.
 DWORD ReadSpoolerNumber(const WCHAR* valueName, DWORD fallback) {
   DWORD number = fallback;
-  RegistryKey spooler(kSpoolerSettingsKey, KEY_QUERY_VALUE);
+  const UniqueKey spooler = OpenMachineKey(kSpoolerSettingsKey, KEY_QUERY_VALUE);
   if (spooler.get()) {
     DWORD value = 0;
     DWORD sizeBytes = sizeof(value);

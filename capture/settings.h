@@ -22,14 +22,6 @@ struct CaptureSettings {
   bool jobNameParsed;
 };
 
-extern const WCHAR kPrintersKey[];
-extern const WCHAR kHalvekPortsKey[];
-
-// Copies at most destinationChars - 1 characters and always terminates.
-void CopyTruncated(WCHAR* destination, DWORD destinationChars, const WCHAR* source);
-// The debugger-output form of every capture trace: a label, then its value.
-void TraceLabelled(const WCHAR* label, const WCHAR* value);
-
 // Fills the settings from the spooler's document-name argument
 // ("Printer, Job 12") and the registry. Fields that cannot be read stay empty.
 void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings);

@@ -2,15 +2,15 @@
 // code-page conversions behind them.
 #include <cstring>
 
-#include "format/format.h"
+#include "format/format_internal.h"
+#include "format/japanese.h"
 
 namespace {
 
+// A byte that is no hex digit counts as a 0 digit.
 BYTE HexDigitValue(BYTE character) {
-  if (character >= '0' && character <= '9') return static_cast<BYTE>(character - '0');
-  if (character >= 'A' && character <= 'F') return static_cast<BYTE>(character - 'A' + 10);
-  if (character >= 'a' && character <= 'f') return static_cast<BYTE>(character - 'a' + 10);
-  return 0;
+  const BYTE value = wcshextob(character);
+  return value == 255 ? 0 : value;
 }
 
 // Two characters from position, a zero byte standing in for each one at or

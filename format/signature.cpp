@@ -4,8 +4,9 @@
 #include <cwchar>
 
 #include "format/ascii_match.h"
-#include "format/format.h"
+#include "format/format_internal.h"
 #include "platform/ostralib.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -28,8 +29,7 @@ void TraceBlockStart(const BYTE* data, DWORD lengthBytes) {
     MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCCH>(data), static_cast<int>(countBytes),
                         text, static_cast<int>(kTraceStartChars));
   }
-  OutputDebugStringW(kTraceLabel);
-  OutputDebugStringW(text);
+  TraceLabelled(kTraceLabel, text);
 }
 
 JobFormat DetectFormat(const BYTE* data, DWORD lengthBytes) {
@@ -57,8 +57,7 @@ void CopyTitleByBytes(const BYTE* start, const BYTE* blockEnd, WCHAR* title, DWO
     if (MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, reinterpret_cast<LPCCH>(byte), 1, &title[unit],
                             1) != 1) {
       title[unit] = 0;
-      OutputDebugStringW(kTraceLabel);
-      OutputDebugStringW(L"MultiByteToWideChar failed!");
+      TraceLabelled(kTraceLabel, L"MultiByteToWideChar failed!");
     }
   }
 }
@@ -107,8 +106,7 @@ void CopyPlainTitle(const BYTE* start, const BYTE* blockEnd, WCHAR* title, DWORD
   } else {
     CopyTitleByBytes(start, blockEnd, title, capacityChars);
   }
-  OutputDebugStringW(kTraceLabel);
-  OutputDebugStringW(capacityChars > 0 ? title : L"");
+  TraceLabelled(kTraceLabel, capacityChars > 0 ? title : L"");
 }
 
 // The plain scan for "%%Title:" that gives up at an embedded EPS file.
@@ -120,8 +118,8 @@ void ScanPlainTitle(const BYTE* data, DWORD lengthBytes, WCHAR* title, DWORD cap
     // An EPS header at the start is the document itself.
     if (pos != 0 && pos + epsBytes <= lengthBytes &&
         MatchesIgnoreCaseA(data + pos, kEpsHeader, epsBytes)) {
-      OutputDebugStringW(L"CheckSignatures: EPS embedded, title skipped");
-      OutputDebugStringW(capacityChars > 0 ? title : L"");
+      TraceLabelled(L"CheckSignatures: EPS embedded, title skipped",
+                    capacityChars > 0 ? title : L"");
       return;
     }
     if (MatchesIgnoreCaseA(data + pos, kTitleKeyword, keywordBytes)) {

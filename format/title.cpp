@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "format/ascii_match.h"
-#include "format/format.h"
+#include "format/format_internal.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // device instead of a file in the folder.
 #include <cwchar>
 
-#include "naming/naming.h"
+#include "naming/naming_internal.h"
 
 namespace {
 

@@ -2,7 +2,10 @@
 // and the file checks of the capture.
 #include <cwchar>
 
-#include "naming/naming.h"
+#include "naming/naming_internal.h"
+#include "platform/holders.h"
+#include "platform/text.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -14,14 +17,6 @@ constexpr size_t kMaxSplitExtensionChars = 4;
 constexpr size_t kMaxPathChars = MAX_PATH - 1;
 // Room for a device mend on top of a full working name.
 constexpr size_t kComponentCapacityChars = kMaxPathChars + 2;
-
-void CopyTerminated(WCHAR* destination, size_t capacityChars, const WCHAR* source,
-                    size_t sourceChars) {
-  if (!destination || capacityChars == 0) return;
-  size_t copyChars = sourceChars < capacityChars - 1 ? sourceChars : capacityChars - 1;
-  wmemcpy(destination, source, copyChars);
-  destination[copyChars] = L'\0';
-}
 
 bool IsForbiddenInFileName(WCHAR c) {
   if (IsControlCharacter(c)) return true;
@@ -61,10 +56,8 @@ bool IsUsableFileName(const WCHAR* fileName) {
 
 bool PathIsTaken(const WCHAR* path) {
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(path, &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return true;
+  const UniqueFind search(FindFirstFileW(path, &found));
+  return search.valid();
 }
 
 // Decimal without leading zeros; the whole LONG range.
@@ -92,6 +85,14 @@ void ComposePath(WCHAR* path, const WCHAR* folder, size_t folderChars, const WCH
   path[at] = L'\0';
 }
 
+constexpr unsigned kMaxNameAttempts = 100000;
+// Name clashes with files that appear while the name is being taken.
+constexpr int kClaimAttempts = 32;
+
+bool IsNameTaken(DWORD error) {
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
 }  // namespace
 
 void ExtractBaseNameAndExtension(const WCHAR* source, WCHAR* baseName, DWORD baseNameSizeBytes,
@@ -110,17 +111,14 @@ void ExtractBaseNameAndExtension(const WCHAR* source, WCHAR* baseName, DWORD bas
     baseChars = static_cast<size_t>(dot - source);
     extensionStart = dot + 1;
   }
-  CopyTerminated(baseName, baseCapacityChars, source, baseChars);
-  CopyTerminated(extension, extensionCapacityChars, extensionStart,
-                 static_cast<size_t>(source + sourceChars - extensionStart));
+  CopyBounded(baseName, baseCapacityChars, source, baseChars);
+  CopyBounded(extension, extensionCapacityChars, extensionStart,
+              static_cast<size_t>(source + sourceChars - extensionStart));
 
-  OutputDebugStringW(L"ExtractBaseNameAndExtension Base Name:");
-  OutputDebugStringW(baseName && baseCapacityChars ? baseName : L"");
-  OutputDebugStringW(L"Ext Name:");
-  OutputDebugStringW(extension && extensionCapacityChars ? extension : L"");
+  TraceLabelled(L"ExtractBaseNameAndExtension Base Name:",
+                baseName && baseCapacityChars ? baseName : L"");
+  TraceLabelled(L"Ext Name:", extension && extensionCapacityChars ? extension : L"");
 }
-
-constexpr unsigned kMaxNameAttempts = 100000;
 
 BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, const WCHAR* baseName,
                                  const WCHAR* extension, WCHAR* dataPath, WCHAR* ticketPath,
@@ -201,4 +199,21 @@ CreateHardLinkWFunction GetCreateHardLinkW() {
   FARPROC address = GetProcAddress(kernel, "CreateHardLinkW");
   if (!address) return nullptr;
   return reinterpret_cast<CreateHardLinkWFunction>(reinterpret_cast<void*>(address));
+}
+
+BOOL ClaimOutputName(LONG jobId, const WCHAR* outputFolder, const WCHAR* validName,
+                     const WCHAR* extension, BOOL withTicket, WCHAR* dataPath, WCHAR* ticketPath,
+                     DWORD pathCapacityChars, MakeOutputFunction make, void* context) {
+  for (int attempt = 0; attempt < kClaimAttempts; ++attempt) {
+    if (!FindUniqueNameForOutputFile(jobId, outputFolder, validName, extension, dataPath,
+                                     ticketPath, pathCapacityChars, withTicket)) {
+      TraceLabelled(L"No room for an output name in ", outputFolder);
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return FALSE;
+    }
+    if (make(context, dataPath, ticketPath)) return TRUE;
+    if (!IsNameTaken(GetLastError())) return FALSE;
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return FALSE;
 }

@@ -2,17 +2,16 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "naming/naming.h"
+#include "naming/naming_internal.h"
 #include "platform/registry_key.h"
+#include "platform/registry_names.h"
+#include "platform/text.h"
+#include "platform/trace.h"
 
 namespace {
 
-const WCHAR kPrefixKey[] = L"Software\\Halvek\\Vornak\\Spooler\\Prefix";
 // The same fixed name the capture uses for a job without any name.
 const WCHAR kEmptyNameReplacement[] = L"spoold_file";
-
-constexpr DWORD kRuleNameCapacityChars = 260;
-constexpr DWORD kRuleDataSizeBytes = 260;
 
 bool IsReplacedCharacter(WCHAR c) {
   if (c != 0 && IsControlCharacter(c)) return true;
@@ -50,14 +49,14 @@ bool IsSpace(WCHAR c) {
 // Length of the first prefix rule (in enumeration order) that begins the
 // text; 0 when there is none. An empty rule matches and removes nothing.
 size_t MatchPrefixRule(const WCHAR* text, size_t textChars) {
-  RegistryKey prefixes(kPrefixKey, KEY_QUERY_VALUE);
+  const UniqueKey prefixes = OpenMachineKey(kPrefixKey, KEY_QUERY_VALUE);
   if (!prefixes.get()) return 0;
   OutputDebugStringW(L"1.ApplyValidityRules:");
   for (DWORD index = 0;; ++index) {
-    WCHAR ruleName[kRuleNameCapacityChars];
-    DWORD ruleNameChars = kRuleNameCapacityChars;
-    WCHAR prefix[kRuleDataSizeBytes / sizeof(WCHAR) + 1];
-    DWORD prefixBytes = kRuleDataSizeBytes;
+    WCHAR ruleName[kPrefixLabelReadLimitChars];
+    DWORD ruleNameChars = kPrefixLabelReadLimitChars;
+    WCHAR prefix[kPrefixReadLimitBytes / sizeof(WCHAR) + 1];
+    DWORD prefixBytes = kPrefixReadLimitBytes;
     DWORD type = REG_NONE;
     // A value too large for either buffer ends the search like the last one.
     if (RegEnumValueW(prefixes.get(), index, ruleName, &ruleNameChars, nullptr, &type,
@@ -73,15 +72,6 @@ size_t MatchPrefixRule(const WCHAR* text, size_t textChars) {
     return prefixChars;
   }
   return 0;
-}
-
-// Copies at most capacityChars - 1 characters and always terminates.
-void CopyTerminated(WCHAR* destination, size_t capacityChars, const WCHAR* source,
-                    size_t sourceChars) {
-  if (capacityChars == 0) return;
-  size_t copyChars = sourceChars < capacityChars - 1 ? sourceChars : capacityChars - 1;
-  wmemcpy(destination, source, copyChars);
-  destination[copyChars] = L'\0';
 }
 
 bool IsOnlyDotsAndSpaces(const WCHAR* name) {
@@ -121,7 +111,7 @@ DWORD ValidName(const WCHAR* source, WCHAR* destination, DWORD destinationCapaci
   } else if (leadingChars == nameChars) {
     start = nameChars - 1;  // all "_": keep one
   }
-  CopyTerminated(destination, destinationCapacityChars, name + start, nameChars - start);
+  CopyBounded(destination, destinationCapacityChars, name + start, nameChars - start);
   return 1;
 }
 
@@ -157,12 +147,12 @@ void ApplyValidityRules(const WCHAR* name, WCHAR* validName, DWORD validNameSize
     textChars = kNameWorkCapacityChars - 1;
   }
   WCHAR working[kNameWorkCapacityChars];
-  CopyTerminated(working, kNameWorkCapacityChars, text, textChars);
+  CopyBounded(working, kNameWorkCapacityChars, text, textChars);
 
   WCHAR valid[kNameWorkCapacityChars];
   if (!ValidName(working, valid, kNameWorkCapacityChars)) {
-    CopyTerminated(valid, kNameWorkCapacityChars, kEmptyNameReplacement,
-                   wcslen(kEmptyNameReplacement));
+    CopyBounded(valid, kNameWorkCapacityChars, kEmptyNameReplacement,
+                wcslen(kEmptyNameReplacement));
   }
 
   size_t validChars = wcslen(valid);
@@ -170,13 +160,12 @@ void ApplyValidityRules(const WCHAR* name, WCHAR* validName, DWORD validNameSize
   if (limitChars > resultCapacityChars - 1) limitChars = resultCapacityChars - 1;
   size_t skipChars = validChars > limitChars ? validChars - limitChars : 0;
   WCHAR finished[kMaxBaseNameChars + 1];
-  CopyTerminated(finished, limitChars + 1, valid + skipChars, validChars - skipChars);
+  CopyBounded(finished, limitChars + 1, valid + skipChars, validChars - skipChars);
 
   // "." and ".." would name a folder, and dots alone vanish from a file name.
-  if (IsOnlyDotsAndSpaces(finished)) CopyTerminated(finished, limitChars + 1, L"_", 1);
+  if (IsOnlyDotsAndSpaces(finished)) CopyBounded(finished, limitChars + 1, L"_", 1);
   AvoidReservedDeviceName(finished, static_cast<DWORD>(limitChars + 1));
 
-  CopyTerminated(validName, resultCapacityChars, finished, wcslen(finished));
-  OutputDebugStringW(L"ApplyValidityRules:");
-  OutputDebugStringW(validName);
+  CopyBounded(validName, resultCapacityChars, finished, wcslen(finished));
+  TraceLabelled(L"ApplyValidityRules:", validName);
 }

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/holders.h"
 #include "platform/ostralib.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -18,29 +20,20 @@ constexpr size_t kCommandNameChars = 32;
 // again is found by the next of them.
 std::atomic<bool> queueFailing{false};
 
-// Hands the queue back first, then the block, on every way out (an exception
-// from the library included).
-struct QueueHold {
-  MsgQueHandle queue = nullptr;
-  void* block = nullptr;
-  QueueHold() = default;
-  QueueHold(const QueueHold&) = delete;
-  QueueHold& operator=(const QueueHold&) = delete;
-  ~QueueHold() {
-    if (queue) MsgQueDelete(queue);
-    if (block) MsgQueFree(block);
-  }
+// A queue handle and a message block of the library, each handed back on
+// every way out (an exception from the library included).
+struct QueueTraits {
+  using Value = MsgQueHandle;
+  static Value Empty() { return nullptr; }
+  static bool IsValid(Value value) { return value != nullptr; }
+  static void Release(Value value) { MsgQueDelete(value); }
 };
-
-// Copies at most capacityChars units and pads the rest of the field with
-// zeros; a text that fills the field gets no terminator.
-void CopyPadded(WCHAR* field, size_t capacityChars, const WCHAR* text) {
-  size_t i = 0;
-  if (text) {
-    for (; i < capacityChars && text[i]; ++i) field[i] = text[i];
-  }
-  for (; i < capacityChars; ++i) field[i] = 0;
-}
+struct QueueBlockTraits {
+  using Value = void*;
+  static Value Empty() { return nullptr; }
+  static bool IsValid(Value value) { return value != nullptr; }
+  static void Release(Value value) { MsgQueFree(value); }
+};
 
 void FillHeader(SpoolingMessage* header, SpoolingCommand command, const WCHAR* commandName,
                 LONG jobId) {
@@ -55,15 +48,17 @@ void FillHeader(SpoolingMessage* header, SpoolingCommand command, const WCHAR* c
 template <typename Message>
 BOOL SendSpoolingMessage(const Message& message) {
   const DWORD sizeBytes = sizeof(Message);
-  QueueHold hold;
-  if (!MsgQueCreate(kQueueName, kQueueModeSend, &hold.queue)) return FALSE;
-  hold.block = MsgQueAlloc(sizeBytes);
-  if (!hold.block) return FALSE;
-  BYTE* block = static_cast<BYTE*>(hold.block);
-  std::memcpy(block, &sizeBytes, sizeof(DWORD));
+  // Declared block first: the queue goes back before the block.
+  Holder<QueueBlockTraits> block;
+  Holder<QueueTraits> queue;
+  if (!MsgQueCreate(kQueueName, kQueueModeSend, queue.put())) return FALSE;
+  block.reset(MsgQueAlloc(sizeBytes));
+  if (!block.valid()) return FALSE;
+  BYTE* bytes = static_cast<BYTE*>(block.get());
+  std::memcpy(bytes, &sizeBytes, sizeof(DWORD));
   const BYTE* record = reinterpret_cast<const BYTE*>(&message);
-  std::memcpy(block + sizeof(DWORD), record + sizeof(DWORD), sizeBytes - 2 * sizeof(DWORD));
-  return MsgQueSendMessage(hold.queue, hold.block) ? TRUE : FALSE;
+  std::memcpy(bytes + sizeof(DWORD), record + sizeof(DWORD), sizeBytes - 2 * sizeof(DWORD));
+  return MsgQueSendMessage(queue.get(), block.get()) ? TRUE : FALSE;
 }
 
 template <typename Message>

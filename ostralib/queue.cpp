@@ -36,25 +36,21 @@ BlockHeader* HeaderOfBlock(void* block) {
   return header->magic == kBlockMagic ? header : nullptr;
 }
 
-// One kind of a token's information, in a block of the process heap.
-struct TokenInformation {
-  void* block = nullptr;
-  TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
-    DWORD neededBytes = 0;
-    GetTokenInformation(token, kind, nullptr, 0, &neededBytes);
-    if (neededBytes) block = HeapAlloc(GetProcessHeap(), 0, neededBytes);
-    if (block && !GetTokenInformation(token, kind, block, neededBytes, &neededBytes)) {
-      HeapFree(GetProcessHeap(), 0, block);
-      block = nullptr;
-    }
+// One kind of a token's information, in a block of the process heap; empty
+// when it cannot be had.
+UniqueHeapBlock ReadTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
+  DWORD neededBytes = 0;
+  GetTokenInformation(token, kind, nullptr, 0, &neededBytes);
+  UniqueHeapBlock block(neededBytes ? HeapAlloc(GetProcessHeap(), 0, neededBytes) : nullptr);
+  if (block.valid() && !GetTokenInformation(token, kind, block.get(), neededBytes, &neededBytes)) {
+    block.reset();
   }
-  TokenInformation(const TokenInformation&) = delete;
-  TokenInformation& operator=(const TokenInformation&) = delete;
-  ~TokenInformation() {
-    if (block) HeapFree(GetProcessHeap(), 0, block);
-  }
-  PSID User() const { return block ? static_cast<const TOKEN_USER*>(block)->User.Sid : nullptr; }
-};
+  return block;
+}
+
+PSID UserOf(const UniqueHeapBlock& tokenUser) {
+  return tokenUser.valid() ? static_cast<const TOKEN_USER*>(tokenUser.get())->User.Sid : nullptr;
+}
 
 // The pipe's server process must pass IsTrustedQueueServer against the
 // identity this thread connects with.
@@ -70,11 +66,11 @@ bool ServedByTrustedListener(HANDLE pipe) {
       !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.put())) {
     return false;
   }
-  const TokenInformation ownUser(ownToken.get(), TokenUser);
-  const TokenInformation serverUser(serverToken.get(), TokenUser);
-  const TokenInformation serverGroups(serverToken.get(), TokenGroups);
-  return ostralib::IsTrustedQueueServer(ownUser.User(), serverUser.User(),
-                                        static_cast<const TOKEN_GROUPS*>(serverGroups.block));
+  const UniqueHeapBlock ownUser = ReadTokenInformation(ownToken.get(), TokenUser);
+  const UniqueHeapBlock serverUser = ReadTokenInformation(serverToken.get(), TokenUser);
+  const UniqueHeapBlock serverGroups = ReadTokenInformation(serverToken.get(), TokenGroups);
+  return ostralib::IsTrustedQueueServer(UserOf(ownUser), UserOf(serverUser),
+                                        static_cast<const TOKEN_GROUPS*>(serverGroups.get()));
 }
 
 HANDLE ConnectToQueue(const WCHAR* path) {
@@ -82,11 +78,10 @@ HANDLE ConnectToQueue(const WCHAR* path) {
   // bounded time while the listener frees one.
   const ULONGLONG deadline = GetTickCount64() + ostralib::kConnectTimeoutMs;
   for (;;) {
-    HANDLE pipe = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              ostralib::kQueueClientFlags, nullptr);
-    if (pipe != INVALID_HANDLE_VALUE) {
-      if (ServedByTrustedListener(pipe)) return pipe;
-      CloseHandle(pipe);
+    UniqueFile pipe(CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                ostralib::kQueueClientFlags, nullptr));
+    if (pipe.valid()) {
+      if (ServedByTrustedListener(pipe.get())) return pipe.release();
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
     }
@@ -112,21 +107,20 @@ extern "C" BOOL WINAPI MsgQueCreate(const WCHAR* queueName, DWORD mode, MsgQueHa
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  HANDLE pipe = ConnectToQueue(path);
-  if (pipe == INVALID_HANDLE_VALUE) return FALSE;
-  HANDLE writeDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  QueueRecord* record = writeDone ? static_cast<QueueRecord*>(HeapAlloc(
-                                        GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(QueueRecord)))
-                                  : nullptr;
+  UniqueFile pipe(ConnectToQueue(path));
+  if (!pipe.valid()) return FALSE;
+  UniqueHandle writeDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  auto* record = writeDone.valid() ? static_cast<QueueRecord*>(HeapAlloc(
+                                         GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(QueueRecord)))
+                                   : nullptr;
   if (!record) {
-    if (writeDone) CloseHandle(writeDone);
-    CloseHandle(pipe);
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
+  // The record owns both handles from here until MsgQueDelete.
   record->magic = kQueueMagic;
-  record->pipe = pipe;
-  record->writeDone = writeDone;
+  record->pipe = pipe.release();
+  record->writeDone = writeDone.release();
   *queue = record;
   return TRUE;
 }

@@ -91,6 +91,14 @@ struct GlobalBlock {
   static void Release(Value value) { GlobalFree(value); }
 };
 
+// A block of the process heap.
+struct HeapBlock {
+  using Value = void*;
+  static Value Empty() { return nullptr; }
+  static bool IsValid(Value value) { return value != nullptr; }
+  static void Release(Value value) { HeapFree(GetProcessHeap(), 0, value); }
+};
+
 }  // namespace holder_traits
 
 using UniqueHandle = Holder<holder_traits::Handle>;
@@ -100,6 +108,7 @@ using UniqueKey = Holder<holder_traits::Key>;
 using UniquePrinter = Holder<holder_traits::Printer>;
 using StartedDocument = Holder<holder_traits::StartedDocument>;
 using UniqueGlobal = Holder<holder_traits::GlobalBlock>;
+using UniqueHeapBlock = Holder<holder_traits::HeapBlock>;
 
 // Runs an action on every way out of a scope, unless dismissed.
 template <typename Action>

@@ -1,22 +1,12 @@
-// A key under HKEY_LOCAL_MACHINE, opened for one reading and closed on every
+// Keys under HKEY_LOCAL_MACHINE, opened for one reading and closed on every
 // way out.
 #pragma once
 
-#include "platform/win.h"
+#include "platform/holders.h"
 
-class RegistryKey {
- public:
-  RegistryKey(const WCHAR* path, REGSAM access) {
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, &key_) != ERROR_SUCCESS) key_ = nullptr;
-  }
-  ~RegistryKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  // Null when the key could not be opened.
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
+// Empty (get() null) when the key could not be opened.
+inline UniqueKey OpenMachineKey(const WCHAR* path, REGSAM access) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, &key) != ERROR_SUCCESS) key = nullptr;
+  return UniqueKey(key);
+}

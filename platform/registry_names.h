@@ -1,56 +1,65 @@
 // Registry names that the print processor reads and the setup tool writes,
-// all under HKEY_LOCAL_MACHINE, and the limits the processor reads them with.
+// all under HKEY_LOCAL_MACHINE, and the limits the capture reads them with.
 #pragma once
 
 #include "platform/win.h"
 
-// ---- The spooler's own keys ----
-// The spooler's printers; the spool folder is a value here, and each printer
-// has a key below it.
-constexpr WCHAR kSpoolerPrintersKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
-constexpr WCHAR kDefaultSpoolDirectoryValue[] = L"DefaultSpoolDirectory";
-// Under a printer's key: the name of its port.
-constexpr WCHAR kPrinterPortValue[] = L"Port";
-// Below it, ENVIRONMENT\Print Processors\NAME registers a print processor.
-constexpr WCHAR kPrintEnvironmentsKey[] =
-    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Environments";
-constexpr WCHAR kPrintProcessorsSubkey[] = L"Print Processors";
+// String literals joined at compile time, so that each path is written once.
+#define HALVEK_PRINT_KEY L"SYSTEM\\CurrentControlSet\\Control\\Print"
+#define HALVEK_SPOOLER_SETTINGS_KEY L"Software\\Halvek\\Vornak\\Spooler"
+#define HALVEK_MONITOR_KEY HALVEK_PRINT_KEY L"\\Monitors\\Halvek Port"
 
-// ---- The capture's ports ----
-// The capture's port monitor name; each capture port has a key below Ports.
-constexpr WCHAR kCaptureMonitorKey[] =
-    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port";
-constexpr WCHAR kCapturePortsKey[] =
-    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port\\Ports";
-// Under a capture port's key: the folder its jobs are captured into.
+// The spooler's printers: one subkey per printer.
+constexpr WCHAR kPrintersKey[] = HALVEK_PRINT_KEY L"\\Printers";
+// A string under kPrintersKey: the folder of the spool files.
+constexpr WCHAR kDefaultSpoolDirectoryValue[] = L"DefaultSpoolDirectory";
+// A string under a printer's subkey: the name of its port.
+constexpr WCHAR kPortValue[] = L"Port";
+
+// The port monitor of the capture ports, and its ports: one subkey per port.
+constexpr WCHAR kHalvekMonitorKey[] = HALVEK_MONITOR_KEY;
+constexpr WCHAR kHalvekPortsKey[] = HALVEK_MONITOR_KEY L"\\Ports";
+// A string under a port's subkey: the output folder; environment variables
+// are expanded.
 constexpr WCHAR kOutputPathValue[] = L"OutputPath";
 
-// ---- The operator's settings of the capture ----
-constexpr WCHAR kSpoolerSettingsKey[] = L"Software\\Halvek\\Vornak\\Spooler";
+// The operator's settings of the capture.
+constexpr WCHAR kSpoolerSettingsKey[] = HALVEK_SPOOLER_SETTINGS_KEY;
 // A number; 0 leaves document titles uninterpreted. Missing: 1.
 constexpr WCHAR kInterpretTitleValue[] = L"InterpretTitle";
 // A number; 0 makes every capture copy the job instead of hard-linking the
 // spool file (a link shares the spool file's security, which consumers of
 // the output folder may not be able to read). Missing: 1.
 constexpr WCHAR kHardLinksValue[] = L"HardLinks";
-// Name prefix rules: each value's name is a label, its data a prefix.
-constexpr WCHAR kPrefixRulesKey[] = L"Software\\Halvek\\Vornak\\Spooler\\Prefix";
+// Strings, each a prefix removed from the front of a name; any value name.
+constexpr WCHAR kPrefixKey[] = HALVEK_SPOOLER_SETTINGS_KEY L"\\Prefix";
 
-// ---- What the setup tool installed, so that uninstall removes just that ----
-constexpr WCHAR kSetupKey[] = L"Software\\Halvek\\Vornak\\Setup";
+// What the setup tool installed, so that uninstall removes just that.
+#define HALVEK_SETUP_KEY L"Software\\Halvek\\Vornak\\Setup"
+constexpr WCHAR kSetupKey[] = HALVEK_SETUP_KEY;
 // One value per printer it set up, whose data is the printer's port.
-constexpr WCHAR kSetupPrintersKey[] = L"Software\\Halvek\\Vornak\\Setup\\Printers";
+constexpr WCHAR kSetupPrintersKey[] = HALVEK_SETUP_KEY L"\\Printers";
 // One value per port it added.
-constexpr WCHAR kSetupPortsKey[] = L"Software\\Halvek\\Vornak\\Setup\\Ports";
+constexpr WCHAR kSetupPortsKey[] = HALVEK_SETUP_KEY L"\\Ports";
 // Numbers, 1 when it copied the library into the system folder or wrote
 // the spooler's spool folder value.
 constexpr WCHAR kLibraryCopiedValue[] = L"LibraryCopied";
 constexpr WCHAR kSpoolDirectoryWrittenValue[] = L"SpoolDirectoryWritten";
 
-// ---- Read limits of the print processor, terminator included ----
-// A value that does not fit is read as missing, so whatever writes these
-// must stay within them.
-constexpr DWORD kPortReadLimitBytes = 32;
-constexpr DWORD kOutputPathReadLimitBytes = 260;
+// Below it, ENVIRONMENT\Print Processors\NAME registers a print processor.
+constexpr WCHAR kPrintEnvironmentsKey[] = HALVEK_PRINT_KEY L"\\Environments";
+constexpr WCHAR kPrintProcessorsSubkey[] = L"Print Processors";
+
+#undef HALVEK_SETUP_KEY
+#undef HALVEK_MONITOR_KEY
+#undef HALVEK_SPOOLER_SETTINGS_KEY
+#undef HALVEK_PRINT_KEY
+
+// The capture reads string values with these limits in bytes, terminator
+// included: a longer value is not read at all. Whoever writes them keeps
+// within (kPathValueBytes / sizeof(WCHAR) - 1 characters, and so on).
+constexpr DWORD kPathValueBytes = 260;  // DefaultSpoolDirectory, OutputPath
+constexpr DWORD kPortValueBytes = 32;   // Port
+// A prefix rule's label in characters and its prefix in bytes.
 constexpr DWORD kPrefixLabelReadLimitChars = 260;
 constexpr DWORD kPrefixReadLimitBytes = 260;

@@ -10,8 +10,6 @@
 #endif
 #include <windows.h>
 #include <winspool.h>
-#include <winsplp.h>
 
-// Export decoration for the print processor's own entry points. The .def file
-// names the exports; this only keeps the calling convention explicit.
-#define HALVEK_ENTRY WINAPI
+// The print-processor contract builds on the client declarations above.
+#include <winsplp.h>

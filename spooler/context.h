@@ -1,4 +1,5 @@
-// The per-job record behind the spooler's print-processor handle.
+// The per-job record behind the spooler's print-processor handle, and what
+// the entry points and the job routines both do with it.
 #pragma once
 
 #include "platform/win.h"
@@ -9,12 +10,6 @@ namespace ContextFlag {
 constexpr LONG Aborted = 0x0001;
 constexpr LONG Paused = 0x0008;
 }  // namespace ContextFlag
-
-// Datatype indices: a datatype's position in the advertised list, or the
-// list's length for any other datatype.
-constexpr DWORD kDatatypeRaw = 0;
-constexpr DWORD kDatatypeText = 1;
-constexpr DWORD kDatatypeOther = 2;
 
 struct PrintProcessorContext {
   DWORD Signature;
@@ -49,10 +44,3 @@ bool WaitWhilePausedThenCheckAborted(PrintProcessorContext* context);
 
 // Returns the record behind a handle, or null with last error 6.
 PrintProcessorContext* ValidateHandle(HANDLE handle);
-
-// The advertised datatypes, ended by a null entry.
-extern const WCHAR* const Datatypes[];
-
-// The job routines.
-BOOL PrintRawJob(PrintProcessorContext* context, const WCHAR* documentName);
-BOOL PrintJobTicketJob(PrintProcessorContext* context, const WCHAR* documentName);

@@ -2,58 +2,21 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/win.h"
+#include "platform/holders.h"
 #include "spooler/context.h"
+#include "spooler/job_routines.h"
 #include "spooler/memory.h"
 #include "spooler/parameters.h"
 
-const WCHAR* const Datatypes[] = {L"RAW", L"TEXT", nullptr};
-
 namespace {
 
-// True when every byte of [start, start + sizeBytes) lies in committed memory
-// that can be read. VirtualQuery answers without touching the memory, so an
-// unreadable handle costs no exception; this works the same under MSVC and
-// mingw, which has no structured exception handling in plain C++.
-bool IsReadableRange(const void* start, size_t sizeBytes) {
-  const BYTE* address = static_cast<const BYTE*>(start);
-  const BYTE* end = address + sizeBytes;
-  if (end < address) return false;
-  while (address < end) {
-    MEMORY_BASIC_INFORMATION region = {};
-    if (VirtualQuery(address, &region, sizeof(region)) != sizeof(region)) return false;
-    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                           PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    if (region.State != MEM_COMMIT || !(region.Protect & readable) ||
-        (region.Protect & (PAGE_GUARD | PAGE_NOACCESS))) {
-      return false;
-    }
-    const BYTE* regionEnd = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize;
-    if (regionEnd <= address) return false;
-    address = regionEnd;
-  }
-  return true;
-}
+// The advertised datatypes, ended by a null entry; RAW and TEXT are captured,
+// any other datatype passes through.
+const WCHAR* const Datatypes[] = {L"RAW", L"TEXT", nullptr};
+constexpr DWORD kDatatypeRaw = 0;
+constexpr DWORD kDatatypeText = 1;
 
 }  // namespace
-
-PrintProcessorContext* ValidateHandle(HANDLE handle) {
-  // The whole record must be readable, not only its signature: the callers
-  // go on to read its other fields.
-  if (handle && IsReadableRange(handle, sizeof(PrintProcessorContext)) &&
-      static_cast<PrintProcessorContext*>(handle)->Signature == kContextSignature) {
-    return static_cast<PrintProcessorContext*>(handle);
-  }
-  SetLastError(ERROR_INVALID_HANDLE);
-  return nullptr;
-}
-
-bool WaitWhilePausedThenCheckAborted(PrintProcessorContext* context) {
-  if ((ReadContextFlags(context) & ContextFlag::Paused) && context->PauseEvent) {
-    WaitForSingleObject(context->PauseEvent, INFINITE);
-  }
-  return (ReadContextFlags(context) & ContextFlag::Aborted) != 0;
-}
 
 extern "C" {
 
@@ -96,16 +59,15 @@ HANDLE WINAPI OpenPrintProcessor(LPWSTR printerName, PPRINTPROCESSOROPENDATA ope
     ++datatypeIndex;
   }
 
-  auto* context = static_cast<PrintProcessorContext*>(AllocSplMem(sizeof(PrintProcessorContext)));
-  if (!context) {
+  UniqueGlobal record(AllocSplMem(sizeof(PrintProcessorContext)));
+  if (!record.valid()) {
     OutputDebugStringW(L"Alloc failed");
     return nullptr;
   }
   HANDLE printer = nullptr;
-  if (!OpenPrinterW(printerName, &printer, nullptr)) {
-    GlobalFree(context);
-    return nullptr;
-  }
+  if (!OpenPrinterW(printerName, &printer, nullptr)) return nullptr;
+  // From here on the record belongs to the spooler's handle.
+  auto* context = static_cast<PrintProcessorContext*>(record.release());
 
   context->Signature = kContextSignature;
   context->JobId = openData->JobId;
@@ -147,14 +109,14 @@ BOOL WINAPI ClosePrintProcessor(HANDLE handle) {
   PrintProcessorContext* context = ValidateHandle(handle);
   if (!context) return FALSE;
   context->Signature = 0;
-  if (context->Printer) ClosePrinter(context->Printer);
-  CloseHandle(context->PauseEvent);
-  WCHAR* strings[] = {context->PrinterName, context->Datatype, context->DocumentName,
-                      context->OutputFile, context->Parameters};
-  for (WCHAR* text : strings) {
-    if (text) GlobalFree(text);
-  }
-  GlobalFree(context);
+  // Released in reverse order: the printer, the event, the strings, the record.
+  const UniqueGlobal record(context);
+  const UniqueGlobal strings[] = {
+      UniqueGlobal(context->PrinterName), UniqueGlobal(context->Datatype),
+      UniqueGlobal(context->DocumentName), UniqueGlobal(context->OutputFile),
+      UniqueGlobal(context->Parameters)};
+  const UniqueHandle pauseEvent(context->PauseEvent);
+  const UniquePrinter printer(context->Printer);
   return TRUE;
 }
 

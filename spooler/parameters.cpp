@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "platform/holders.h"
 #include "spooler/memory.h"
 
 const WCHAR pCopiesKey[] = L"COPIES";
@@ -148,20 +149,19 @@ USHORT GetKeyValue(const WCHAR* parameters, const WCHAR* key, KeyValueType type,
 
 void* GetPrinterInfo(HANDLE printer, DWORD level, DWORD* error) {
   DWORD bufferBytes = 2048;
-  void* buffer = AllocSplMem(bufferBytes);
+  UniqueGlobal buffer(AllocSplMem(bufferBytes));
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!buffer) {
+    if (!buffer.valid()) {
       *error = ERROR_NOT_ENOUGH_MEMORY;
       return nullptr;
     }
     DWORD neededBytes = 0;
-    if (GetPrinterW(printer, level, static_cast<BYTE*>(buffer), bufferBytes, &neededBytes)) {
+    if (GetPrinterW(printer, level, static_cast<BYTE*>(buffer.get()), bufferBytes, &neededBytes)) {
       *error = 0;
-      return buffer;
+      return buffer.release();
     }
     *error = GetLastError();
-    GlobalFree(buffer);
-    buffer = nullptr;
+    buffer.reset();
     if (*error != ERROR_INSUFFICIENT_BUFFER) return nullptr;
     if (attempt == 1) break;
     // Room the spooler asked for, plus the slack the query has always added.
@@ -170,7 +170,7 @@ void* GetPrinterInfo(HANDLE printer, DWORD level, DWORD* error) {
       return nullptr;
     }
     bufferBytes = neededBytes + 10;
-    buffer = AllocSplMem(bufferBytes);
+    buffer.reset(AllocSplMem(bufferBytes));
   }
   *error = ERROR_NOT_ENOUGH_MEMORY;
   return nullptr;
@@ -189,12 +189,11 @@ DWORD SettleCopyCount(const WCHAR* parameters, HANDLE printer) {
   if (!printer || printer == INVALID_HANDLE_VALUE) return 1;
 
   DWORD error = 0;
-  void* info = GetPrinterInfo(printer, 2, &error);
-  if (!info) {
+  const UniqueGlobal info(GetPrinterInfo(printer, 2, &error));
+  if (!info.valid()) {
     OutputDebugStringW(L"GetPrinter failed - falling back to 1 copy\n");
     return 1;
   }
-  if (static_cast<PRINTER_INFO_2W*>(info)->Attributes & PRINTER_ATTRIBUTE_DIRECT) copies = 1;
-  GlobalFree(info);
+  if (static_cast<PRINTER_INFO_2W*>(info.get())->Attributes & PRINTER_ATTRIBUTE_DIRECT) copies = 1;
   return copies;
 }

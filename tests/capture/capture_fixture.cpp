@@ -102,9 +102,7 @@ void CaptureTest::ResetDoubles() {
 
 void CaptureTest::SetUp() {
   ResetDoubles();
-  for (const WCHAR* key :
-       {L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers",
-        L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port", L"Software\\Halvek"}) {
+  for (const WCHAR* key : {kPrintersKey, kHalvekMonitorKey, L"Software\\Halvek"}) {
     guards_.push_back(std::make_unique<ScopedRegistryValues>(HKEY_LOCAL_MACHINE, key));
   }
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Halvek");
@@ -113,11 +111,11 @@ void CaptureTest::SetUp() {
   spoolFolder_ = root_->path + L"spool";
   ASSERT_TRUE(CreateDirectoryW(outputFolder_.c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW(spoolFolder_.c_str(), nullptr));
-  ASSERT_EQ(
-      SetRegistryString(HKEY_LOCAL_MACHINE, kPrintersKey, L"DefaultSpoolDirectory", spoolFolder_),
-      ERROR_SUCCESS);
-  const std::wstring printerKey = std::wstring(kPrintersKey) + kCapturePrinter;
-  ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, printerKey.c_str(), L"Port", kCapturePort),
+  ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, kPrintersKey, kDefaultSpoolDirectoryValue,
+                              spoolFolder_),
+            ERROR_SUCCESS);
+  const std::wstring printerKey = std::wstring(kPrintersKey) + L"\\" + kCapturePrinter;
+  ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, printerKey.c_str(), kPortValue, kCapturePort),
             ERROR_SUCCESS);
   SetOutputPath(outputFolder_);
 }
@@ -129,14 +127,14 @@ void CaptureTest::TearDown() {
 }
 
 void CaptureTest::SetOutputPath(const std::wstring& path, DWORD type) {
-  const std::wstring portKey = std::wstring(kHalvekPortsKey) + kCapturePort;
-  ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputPath", path, type),
+  const std::wstring portKey = std::wstring(kHalvekPortsKey) + L"\\" + kCapturePort;
+  ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, portKey.c_str(), kOutputPathValue, path, type),
             ERROR_SUCCESS);
 }
 
 void CaptureTest::SetInterpretTitle(DWORD value) {
-  ASSERT_EQ(SetRegistryValue(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, L"InterpretTitle", REG_DWORD,
-                             &value, sizeof(value)),
+  ASSERT_EQ(SetRegistryValue(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kInterpretTitleValue,
+                             REG_DWORD, &value, sizeof(value)),
             ERROR_SUCCESS);
 }
 

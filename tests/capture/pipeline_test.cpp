@@ -3,7 +3,9 @@
 #include <thread>
 
 #include "capture/capture.h"
+#include "naming/naming.h"
 #include "notify/notify.h"
+#include "platform/registry_names.h"
 #include "spooler/context.h"
 #include "tests/capture/capture_fixture.h"
 
@@ -90,7 +92,7 @@ TEST_F(PipelineTest, NameAndExtensionRules) {
     ASSERT_TRUE(Capture(request)) << c.expected;
     EXPECT_EQ(Output(c.expected), c.bytes) << c.expected;
     DeleteFileW((outputFolder_ + c.expected).c_str());
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Halvek\\Vornak\\Spooler", L"InterpretTitle");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kInterpretTitleValue);
   }
 }
 
@@ -261,10 +263,7 @@ TEST_F(PipelineTest, FailureExits) {
        {},
        {JOB_CONTROL_CANCEL, JOB_CONTROL_DELETE}},
       {"port setting missing",
-       []() {
-         RegDeleteTreeW(HKEY_LOCAL_MACHINE,
-                        L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Halvek Port");
-       },
+       []() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kHalvekMonitorKey); },
        "",
        nullptr,
        FALSE,
@@ -385,10 +384,9 @@ TEST_F(PipelineTest, JobsOnDifferentPrintersAtOnce) {
   for (int i = 0; i < kJobs; ++i) {
     const std::wstring printer = L"Halvek Cap " + std::to_wstring(i);
     sd::AddPrinter(printer);
-    ASSERT_EQ(SetRegistryString(
-                  HKEY_LOCAL_MACHINE,
-                  (L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\" + printer).c_str(),
-                  L"Port", kCapturePort),
+    ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE,
+                                (std::wstring(kPrintersKey) + L"\\" + printer).c_str(), kPortValue,
+                                kCapturePort),
               ERROR_SUCCESS);
     sd::AddJob(printer + L", Job " + std::to_wstring(500 + i),
                PdfWithTitle("Parallel" + std::to_string(i), 200000 + i * 3333), 10000);

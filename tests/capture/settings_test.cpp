@@ -17,7 +17,7 @@ class SettingsTest : public CaptureTest {
     return settings;
   }
   void SetPort(const std::wstring& printer, const std::wstring& port) {
-    const std::wstring key = std::wstring(kPrintersKey) + printer;
+    const std::wstring key = std::wstring(kPrintersKey) + L"\\" + printer;
     ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), L"Port", port), ERROR_SUCCESS);
   }
 };
@@ -65,8 +65,8 @@ class ReadOnlyKey {
 // The spooler's keys must be read with read access only.
 TEST_F(SettingsTest, ReadsKeysThatGrantOnlyReading) {
   const ReadOnlyKey printers(kPrintersKey);
-  const ReadOnlyKey printer(std::wstring(kPrintersKey) + kCapturePrinter);
-  const ReadOnlyKey port(std::wstring(kHalvekPortsKey) + kCapturePort);
+  const ReadOnlyKey printer(std::wstring(kPrintersKey) + L"\\" + kCapturePrinter);
+  const ReadOnlyKey port(std::wstring(kHalvekPortsKey) + L"\\" + kCapturePort);
   ASSERT_TRUE(printers.locked() && printer.locked() && port.locked());
   HKEY probe = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_ALL_ACCESS, &probe),
@@ -120,7 +120,7 @@ TEST_F(SettingsTest, ValuesBeyondTheirLimitsAreNotRead) {
   SetPort(kCapturePrinter, port + L"F");
   EXPECT_STREQ(MissingCaptureSetting(Load()), L"Port");
   SetPort(kCapturePrinter, port);
-  const std::wstring portKey = std::wstring(kHalvekPortsKey) + port;
+  const std::wstring portKey = std::wstring(kHalvekPortsKey) + L"\\" + port;
   for (const std::wstring& stored : {path, path + L"b"}) {
     ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputPath", stored),
               ERROR_SUCCESS);
@@ -146,7 +146,7 @@ TEST_F(SettingsTest, MissingOrUnsafeSettingsAreNamed) {
       {L"Halvek Cap, Job 4", L"C:\\", L"OutputPath (a drive root"},
       {L"Halvek Cap, Job 4", L"\\\\server\\share", nullptr},
   };
-  const std::wstring portKey = std::wstring(kHalvekPortsKey) + kCapturePort;
+  const std::wstring portKey = std::wstring(kHalvekPortsKey) + L"\\" + kCapturePort;
   for (const auto& c : cases) {
     if (c.outputPath) SetOutputPath(c.outputPath);
     if (!c.outputPath) RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputPath");

@@ -21,9 +21,9 @@ using tools::Utf8;
 constexpr wchar_t kPrinter[] = L"Halvek Capture";
 constexpr wchar_t kPort[] = L"C:\\halvek.prn";
 constexpr wchar_t kOutputFolder[] = L"C:\\e2e-out";
-const std::wstring kPortsKey = std::wstring(kCapturePortsKey) + L"\\";
-const std::wstring kSpoolerKey = kSpoolerSettingsKey;
-const std::wstring kPrefixKey = kPrefixRulesKey;
+const std::wstring kPortsKey = std::wstring(::kHalvekPortsKey) + L"\\";
+const std::wstring kSpoolerKey = ::kSpoolerSettingsKey;
+const std::wstring kPrefixKey = ::kPrefixKey;
 
 struct RunResult {
   DWORD exitCode = 0xFFFFFFFF;

@@ -51,7 +51,7 @@ std::vector<std::wstring> Snapshot() {
     state.push_back(std::wstring(L"printer ") + printer.pPrinterName + L"|" + printer.pPortName +
                     L"|" + printer.pPrintProcessor + L"|" + printer.pDatatype);
   }
-  DumpRegTree(kCaptureMonitorKey, &state);
+  DumpRegTree(kHalvekMonitorKey, &state);
   DumpRegTree(L"Software\\Halvek", &state);
   std::sort(state.begin(), state.end());
   return state;
@@ -83,10 +83,9 @@ TEST_F(Setup, InstallWritesEverythingTheCaptureReads) {
   EXPECT_TRUE(FileExists(ProcessorFolderFile(L"ostralib.dll")));
   // The capture finds its folder through the printer's port, in buffers of
   // 32 bytes for the port and 260 for the path.
-  const std::wstring port =
-      RegValue(std::wstring(kSpoolerPrintersKey) + L"\\" + kPrinter, kPrinterPortValue);
+  const std::wstring port = RegValue(std::wstring(::kPrintersKey) + L"\\" + kPrinter, kPortValue);
   EXPECT_EQ(port, kPort);
-  EXPECT_LT(port.size() * sizeof(WCHAR), kPortReadLimitBytes);
+  EXPECT_LT(port.size() * sizeof(WCHAR), kPortValueBytes);
   EXPECT_EQ(RegValue(kPortsKey + port, kOutputPathValue), kOutputFolder);
   EXPECT_NE(GetFileAttributesW(kOutputFolder) & FILE_ATTRIBUTE_DIRECTORY, 0u);
   const RunResult status = e2e::Setup(L"status");
@@ -140,7 +139,7 @@ TEST_F(Setup, EachCommandLandsWhereTheCaptureReadsItAndRepeatsAsANoOp) {
   for (const PRINTER_INFO_2W& printer : Printers(&buffer)) {
     ours += std::wstring(printer.pPrintProcessor) == L"HalvekPrint";
     if (std::wstring(printer.pPrinterName) != L"Second Capture") continue;
-    EXPECT_LT(wcslen(printer.pPortName) * sizeof(WCHAR), kPortReadLimitBytes);
+    EXPECT_LT(wcslen(printer.pPortName) * sizeof(WCHAR), kPortValueBytes);
     EXPECT_EQ(RegValue(kPortsKey + printer.pPortName, kOutputPathValue), L"C:\\e2e-out2");
   }
   EXPECT_EQ(ours, 2);  // the reinstall kept one default printer
@@ -161,7 +160,7 @@ TEST_F(Setup, UninstallRemovesWhatInstallAddedAndNothingElse) {
   EXPECT_FALSE(FileExists(ProcessorDll()));
   EXPECT_EQ(RegValue(foreignPort, kOutputPathValue), L"D:\\elsewhere");
   EXPECT_TRUE(Contains(e2e::Setup(L"status").output, "state: not installed"));
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kCaptureMonitorKey);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kHalvekMonitorKey);
   e2e::Setup(L"set-prefix --clear");
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "format/format.h"
+#include "format/format_internal.h"
 
 // Without a debugger, trace output arrives as a continuable exception; a
 // vectored handler records it and continues as a debugger would. Single

@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "naming/naming.h"
+#include "naming/naming_internal.h"
+#include "platform/registry_names.h"
 #include "tests/support/registry_guard.h"
 #include "tests/support/test_files.h"
-
-constexpr WCHAR kPrefixKey[] = L"Software\\Halvek\\Vornak\\Spooler\\Prefix";
 
 // capacityChars of fill with guard characters behind, to catch overruns.
 struct GuardedBuffer {

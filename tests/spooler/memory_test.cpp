@@ -14,7 +14,7 @@ bool AllZero(const void* block, size_t bytes) {
 
 TEST(SplMemory, AllocationsAreZeroFilledAndStringsCopiedWithTerminator) {
   for (DWORD bytes : {1u, 65537u}) {
-    GlobalBlock block(AllocSplMem(bytes));
+    UniqueGlobal block(AllocSplMem(bytes));
     ASSERT_NE(block.get(), nullptr);
     EXPECT_TRUE(AllZero(block.get(), bytes)) << bytes;
   }
@@ -42,7 +42,7 @@ TEST(ReallocSplMem, CopiesTheSmallerSizeAndZeroFillsTheRest) {
     EXPECT_TRUE(AllZero(grown + c.copiedBytes, c.newBytes - c.copiedBytes));
     GlobalFree(grown);
   }
-  GlobalBlock fresh(ReallocSplMem(nullptr, 100, 32));
+  UniqueGlobal fresh(ReallocSplMem(nullptr, 100, 32));
   ASSERT_NE(fresh.get(), nullptr);
   EXPECT_TRUE(AllZero(fresh.get(), 32));
 }

@@ -82,7 +82,7 @@ TEST_F(CopyCountTest, LargePrinterInfoTakesASecondQueryAndFailuresFallBackToOne)
       if (settle) {
         EXPECT_EQ(SettleCopyCount(L"COPIES=4;", printer), c.error ? 1u : 4u) << c.injected;
       } else {
-        GlobalBlock info(GetPrinterInfo(printer, 2, &error));
+        UniqueGlobal info(GetPrinterInfo(printer, 2, &error));
         EXPECT_EQ(info.get() == nullptr, c.error != 0) << c.injected;
         EXPECT_EQ(error, c.error);
       }

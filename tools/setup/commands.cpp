@@ -57,7 +57,7 @@ void SayInstallation(bool registered, bool dllPresent, const std::wstring& proce
   Say(L"driver \"" + driver + L"\": " +
       (DriverInstalled(driver) ? L"installed" : L"not installed"));
   std::wstring spoolFolder;
-  if (ReadString(kSpoolerPrintersKey, kDefaultSpoolDirectoryValue, &spoolFolder)) {
+  if (ReadString(kPrintersKey, kDefaultSpoolDirectoryValue, &spoolFolder)) {
     spoolFolder = L"(not set)";
   }
   Say(L"spool folder: " + spoolFolder);
@@ -71,7 +71,7 @@ void SayPrinter(const std::wstring& printerName) {
   }
   std::wstring outputFolder;
   const bool portKnown =
-      ReadString(SubKey(kCapturePortsKey, printer.port), kOutputPathValue, &outputFolder) == 0;
+      ReadString(SubKey(kHalvekPortsKey, printer.port), kOutputPathValue, &outputFolder) == 0;
   Say(L"printer \"" + printerName + L"\": port " + printer.port + L" (" +
       (PortExists(printer.port) ? L"present" : L"missing") + L"), print processor " +
       printer.processor + L", datatype " + printer.datatype + L", output folder " +
@@ -149,12 +149,12 @@ int AddPrinter(const Options& options) {
 
 int SetPrefix(const Options& options) {
   if (options.clear && options.positional.empty()) {
-    if (DWORD error = DeleteTree(kPrefixRulesKey)) return Fail(L"removing the prefix rules", error);
+    if (DWORD error = DeleteTree(kPrefixKey)) return Fail(L"removing the prefix rules", error);
     Say(L"no prefix rules");
     return 0;
   }
   if (options.remove && options.positional.size() == 1) {
-    if (DWORD error = DeleteValue(kPrefixRulesKey, options.positional[0])) {
+    if (DWORD error = DeleteValue(kPrefixKey, options.positional[0])) {
       return Fail(L"removing the prefix rule", error);
     }
     Say(L"prefix rule \"" + options.positional[0] + L"\" removed");
@@ -173,7 +173,7 @@ int SetPrefix(const Options& options) {
              L"rules");
     return kExitUsage;
   }
-  if (DWORD error = WriteString(kPrefixRulesKey, label, prefix)) {
+  if (DWORD error = WriteString(kPrefixKey, label, prefix)) {
     return Fail(L"writing the prefix rule", error);
   }
   Say(L"prefix rule \"" + label + L"\" removes \"" + prefix + L"\"");
@@ -215,7 +215,7 @@ int Status() {
   for (const auto& entry : printers) SayPrinter(entry.first);
   SaySwitch(kInterpretTitleValue);
   SaySwitch(kHardLinksValue);
-  const auto rules = ListValues(kPrefixRulesKey);
+  const auto rules = ListValues(kPrefixKey);
   if (rules.empty()) Say(L"no prefix rules");
   for (const auto& rule : rules)
     Say(L"prefix rule \"" + rule.first + L"\": \"" + rule.second + L"\"");

@@ -200,11 +200,11 @@ int InstallProcessor(const std::wstring& fromFolder) {
 
 int EnsureSpoolDirectoryValue() {
   std::wstring value;
-  if (ReadString(kSpoolerPrintersKey, kDefaultSpoolDirectoryValue, &value) == 0 && !value.empty()) {
+  if (ReadString(kPrintersKey, kDefaultSpoolDirectoryValue, &value) == 0 && !value.empty()) {
     return 0;
   }
   const std::wstring folder = SystemFolder() + L"\\spool\\PRINTERS";
-  if (DWORD error = WriteString(kSpoolerPrintersKey, kDefaultSpoolDirectoryValue, folder)) {
+  if (DWORD error = WriteString(kPrintersKey, kDefaultSpoolDirectoryValue, folder)) {
     return Fail(std::wstring(L"writing ") + kDefaultSpoolDirectoryValue, error);
   }
   if (DWORD error = WriteDword(kSetupKey, kSpoolDirectoryWrittenValue, 1)) {

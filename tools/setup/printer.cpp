@@ -19,11 +19,11 @@ namespace {
 
 // A value of the longest name these allow, with its terminator, fills the
 // print processor's read exactly.
-constexpr size_t kMaxPortChars = kPortReadLimitBytes / sizeof(WCHAR) - 1;
-constexpr size_t kMaxOutputPathChars = kOutputPathReadLimitBytes / sizeof(WCHAR) - 1;
-static_assert((kMaxPortChars + 1) * sizeof(WCHAR) == kPortReadLimitBytes,
+constexpr size_t kMaxPortChars = kPortValueBytes / sizeof(WCHAR) - 1;
+constexpr size_t kMaxOutputPathChars = kPathValueBytes / sizeof(WCHAR) - 1;
+static_assert((kMaxPortChars + 1) * sizeof(WCHAR) == kPortValueBytes,
               "a port name of the limit must fit the capture's read of \"Port\"");
-static_assert((kMaxOutputPathChars + 1) * sizeof(WCHAR) == kOutputPathReadLimitBytes,
+static_assert((kMaxOutputPathChars + 1) * sizeof(WCHAR) == kPathValueBytes,
               "an output folder of the limit must fit the capture's read of \"OutputPath\"");
 
 constexpr WCHAR kRawDatatype[] = L"RAW";
@@ -109,7 +109,7 @@ int PrepareOutputFolder(const std::wstring& outputFolder, const std::wstring& re
 // The port and where it captures into; a port setup adds is recorded.
 int EnsurePort(const std::wstring& portName, const std::wstring& outputFolder) {
   if (DWORD error =
-          WriteString(SubKey(kCapturePortsKey, portName), kOutputPathValue, outputFolder)) {
+          WriteString(SubKey(kHalvekPortsKey, portName), kOutputPathValue, outputFolder)) {
     return Fail(std::wstring(L"writing the port's ") + kOutputPathValue, error);
   }
   if (PortExists(portName)) return 0;

@@ -30,7 +30,7 @@ int RemovePrinters() {
       continue;
     }
     if (!entry.second.empty()) {
-      DeleteKeyAndEmptyParents(SubKey(kCapturePortsKey, entry.second), kCaptureMonitorKey);
+      DeleteKeyAndEmptyParents(SubKey(kHalvekPortsKey, entry.second), kHalvekMonitorKey);
     }
     DeleteValue(kSetupPrintersKey, printerName);
     Say(L"printer \"" + printerName + L"\" removed");
@@ -116,7 +116,7 @@ int RemoveInstalledFiles() {
 
 int RemoveSpoolDirectoryValue() {
   if (ReadFlag(kSetupKey, kSpoolDirectoryWrittenValue)) {
-    DeleteValue(kSpoolerPrintersKey, kDefaultSpoolDirectoryValue);
+    DeleteValue(kPrintersKey, kDefaultSpoolDirectoryValue);
   }
   return 0;
 }

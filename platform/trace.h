@@ -1,0 +1,16 @@
+// Debugger-output traces: a label, then its value, as two messages.
+#pragma once
+
+#include "platform/win.h"
+
+inline void TraceLabelled(const WCHAR* label, const WCHAR* value) {
+  OutputDebugStringW(label);
+  OutputDebugStringW(value);
+}
+
+// One message from a wsprintf format with one number.
+inline void TraceNumber(const WCHAR* format, DWORD value) {
+  WCHAR message[260];
+  wsprintfW(message, format, value);
+  OutputDebugStringW(message);
+}
