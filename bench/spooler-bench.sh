@@ -35,13 +35,8 @@ run() { "${build}/wine-run.sh" "$@"; }
 win_path() { echo "Z:${1//\//\\}"; }
 
 echo "== fresh Wine prefix: ${prefix}"
-/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-/usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
-rm -rf "$prefix" "${prefix}.lock" "$copy_folder"
-run cmd /c exit </dev/null >/dev/null 2>&1 || true
-/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
-# Wine's services start with no output attached, so they never hold ours.
-run cmd /c exit </dev/null >/dev/null 2>&1 || true
+rm -rf "$copy_folder"
+bash "${root}/scripts/wine-prefix.sh" start "$build" "$prefix" >/dev/null
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 
 setup="${build}/bin/halvek-setup.exe"

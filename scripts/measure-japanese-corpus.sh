@@ -10,8 +10,8 @@ build="$(cd "${1:-${root}/build}" && pwd)"
 prefix="${build}/e2e-prefix"
 trace="${build}/e2e-trace.log"
 
-bash "${root}/tests/e2e/prefix.sh" start "$build" "$prefix"
-trap 'bash "${root}/tests/e2e/prefix.sh" stop "$build" "$prefix"' EXIT
+bash "${root}/scripts/wine-prefix.sh" start "$build" "$prefix"
+trap 'bash "${root}/scripts/wine-prefix.sh" stop "$build" "$prefix"' EXIT
 HALVEK_WINEPREFIX="$prefix" HALVEK_E2E_TRACE="$trace" HALVEK_WINE_LOCALE=ja_JP.UTF-8 \
   bash "${root}/tests/e2e/run-group.sh" "$trace" "${build}/wine-run.sh" \
   "${build}/bin/test_e2e.exe" --gtest_filter='SpoolerCorpus932.*'

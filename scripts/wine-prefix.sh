@@ -1,6 +1,7 @@
 #!/bin/bash
-# Starts or stops the Wine prefix that the end-to-end tests share.
-#   prefix.sh start|stop BUILD_DIR PREFIX
+# Starts or stops a fresh Wine prefix (the end-to-end tests, the main job and
+# the benchmark each use their own).
+#   wine-prefix.sh start|stop BUILD_DIR PREFIX
 # start makes a fresh prefix and leaves its wineserver and Wine's services
 # running with no output attached, so that no test's output pipe is held open
 # by them; stop ends that wineserver.
@@ -27,7 +28,7 @@ case "$action" in
     echo "Wine prefix stopped: $prefix"
     ;;
   *)
-    echo "usage: prefix.sh start|stop BUILD_DIR PREFIX"
+    echo "usage: wine-prefix.sh start|stop BUILD_DIR PREFIX"
     exit 2
     ;;
 esac
