@@ -180,7 +180,11 @@ void PrintText(const Explained& e) {
   line(L"prefix rule", PrefixText(r.prefixRule));
   line(L"valid name", e.choice.validName);
   line(L"path", e.choice.dataPath);
-  if (e.choice.ticketPath[0]) line(L"ticket path", e.choice.ticketPath);
+  if (r.ticketCount > 0) {
+    line(L"tickets", std::to_wstring(r.ticketCount) + (e.choice.ticketPath[0]
+                                                           ? L", in " + std::wstring(e.choice.ticketPath)
+                                                           : L", the job is all ticket"));
+  }
 }
 
 void PrintJson(const Explained& e) {
@@ -198,7 +202,8 @@ void PrintJson(const Explained& e) {
   json += L",\"prefix_rule\":" + JsonString(r.prefixRule.matched ? r.prefixRule.label : nullptr);
   json += L",\"valid_name\":" + JsonString(e.choice.validName);
   json += L",\"path\":" + JsonString(e.choice.dataPath);
-  json += L",\"ticket_path\":" + JsonString(OrNull(e.choice.ticketPath)) + L"}";
+  json += L",\"ticket_path\":" + JsonString(OrNull(e.choice.ticketPath));
+  json += L",\"tickets\":" + std::to_wstring(r.ticketCount) + L"}";
   tools::Say(json);
 }
 
