@@ -88,7 +88,7 @@ std::wstring CaptureFolder(const Options& options) {
   if (folder.back() != L'\\') folder += L'\\';
   const DWORD attributes = GetFileAttributesW(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    tools::Complain(kTool, L"output folder " + folder + L": " +
+    tools::Complain(kTool, L"output folder " + folder + L" cannot be used: " +
                                tools::ErrorText(attributes == INVALID_FILE_ATTRIBUTES
                                                     ? GetLastError()
                                                     : ERROR_DIRECTORY));
