@@ -146,9 +146,9 @@ void NameFromBlock(const BYTE* block, DWORD blockBytes, const DocumentNameParts&
 
   CopyBounded(chosenBase, kNameChars,
               ChooseBase(titleBase, document, choice->knownFormat, interpretTitle, &baseRule));
-  CopyBounded(choice->extension, kExtensionChars,
-              ChooseExtension(choice->format, titleExtension, document, behindTicket,
-                              &extensionRule));
+  CopyBounded(
+      choice->extension, kExtensionChars,
+      ChooseExtension(choice->format, titleExtension, document, behindTicket, &extensionRule));
   ZeroMemory(choice->validName, sizeof(choice->validName));
   ApplyValidityRules(chosenBase, choice->validName, sizeof(choice->validName), prefixRule);
 
@@ -184,10 +184,9 @@ BOOL ChooseOutputName(const BYTE* block, DWORD blockBytes, const WCHAR* document
     CopyBounded(choice->extension, kExtensionChars, kTicketExtension);
   }
   if (report) report->ticketCount = ticketCount;
-  const BOOL found =
-      FindUniqueNameForOutputFile(jobId, outputFolder, choice->validName, choice->extension,
-                                  choice->dataPath, choice->ticketPath, kNameChars,
-                                  dataBehindTicket ? TRUE : FALSE);
+  const BOOL found = FindUniqueNameForOutputFile(
+      jobId, outputFolder, choice->validName, choice->extension, choice->dataPath,
+      choice->ticketPath, kNameChars, dataBehindTicket ? TRUE : FALSE);
   if (!dataBehindTicket) choice->ticketPath[0] = L'\0';
   return found;
 }

@@ -27,8 +27,8 @@ void AppendLogLine(const WCHAR* text) {
   GetLocalTime(&now);
   WCHAR line[kLineChars];
   const int prefixChars =
-      wsprintfW(line, L"%04u-%02u-%02u %02u:%02u:%02u.%03u pid %lu job %ld ", now.wYear,
-                now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+      wsprintfW(line, L"%04u-%02u-%02u %02u:%02u:%02u.%03u pid %lu job %ld ", now.wYear, now.wMonth,
+                now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
                 GetCurrentProcessId(), captureLog.jobId);
   DWORD used = static_cast<DWORD>(prefixChars);
   // Line breaks inside the text would split the line.
@@ -91,8 +91,8 @@ void TraceReason(const WCHAR* what, DWORD error) {
       FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
                      system, 512, nullptr);
   // The system's text ends in a line break.
-  for (DWORD end = systemChars; end > 0 && (system[end - 1] == L'\r' || system[end - 1] == L'\n' ||
-                                            system[end - 1] == L' ');
+  for (DWORD end = systemChars;
+       end > 0 && (system[end - 1] == L'\r' || system[end - 1] == L'\n' || system[end - 1] == L' ');
        --end) {
     system[end - 1] = L'\0';
   }
@@ -107,9 +107,9 @@ void OpenCaptureLog() {
   ReadCaptureLogPath(path, kCaptureLogPathChars);
   if (!path[0]) return;
   RotateIfFull(path);
-  captureLog.file = CreateFileW(path, FILE_APPEND_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  captureLog.file =
+      CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 void SetCaptureLogJobId(LONG jobId) {

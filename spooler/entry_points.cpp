@@ -3,11 +3,11 @@
 #include <cwchar>
 
 #include "platform/holders.h"
+#include "platform/trace.h"
 #include "spooler/context.h"
 #include "spooler/job_routines.h"
 #include "spooler/memory.h"
 #include "spooler/parameters.h"
-#include "platform/trace.h"
 
 namespace {
 

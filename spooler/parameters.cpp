@@ -4,8 +4,8 @@
 #include <cwctype>
 
 #include "platform/holders.h"
-#include "spooler/memory.h"
 #include "platform/trace.h"
+#include "spooler/memory.h"
 
 const WCHAR pCopiesKey[] = L"COPIES";
 

@@ -69,11 +69,11 @@ std::wstring FirstCapturePrinter() {
 std::wstring CaptureFolder(const Options& options) {
   std::wstring folder = options.outputFolder;
   if (folder.empty()) {
-    const std::wstring printer =
-        options.printer.empty() ? FirstCapturePrinter() : options.printer;
+    const std::wstring printer = options.printer.empty() ? FirstCapturePrinter() : options.printer;
     if (printer.empty()) {
-      tools::Complain(kTool, L"no printer uses the print processor; give --printer or "
-                             L"--output-folder");
+      tools::Complain(kTool,
+                      L"no printer uses the print processor; give --printer or "
+                      L"--output-folder");
       return L"";
     }
     CaptureSettings settings = {};
@@ -88,10 +88,10 @@ std::wstring CaptureFolder(const Options& options) {
   if (folder.back() != L'\\') folder += L'\\';
   const DWORD attributes = GetFileAttributesW(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    tools::Complain(kTool, L"output folder " + folder + L" cannot be used: " +
-                               tools::ErrorText(attributes == INVALID_FILE_ATTRIBUTES
-                                                    ? GetLastError()
-                                                    : ERROR_DIRECTORY));
+    tools::Complain(kTool,
+                    L"output folder " + folder + L" cannot be used: " +
+                        tools::ErrorText(attributes == INVALID_FILE_ATTRIBUTES ? GetLastError()
+                                                                               : ERROR_DIRECTORY));
     return L"";
   }
   return folder;
@@ -174,16 +174,15 @@ void PrintText(const Explained& e) {
   line(L"hex pass", PassResult(r.titleAfterLibraryPass, r.titleAfterHexPass));
   line(L"base", std::wstring(L"\"") + r.chosenBase + L"\" from " + r.baseRule +
                     (r.interpretTitle == 0 ? L" (InterpretTitle 0)" : L""));
-  line(L"extension",
-       (e.choice.extension[0] ? e.choice.extension : L"(none)") + std::wstring(L" from ") +
-           r.extensionRule);
+  line(L"extension", (e.choice.extension[0] ? e.choice.extension : L"(none)") +
+                         std::wstring(L" from ") + r.extensionRule);
   line(L"prefix rule", PrefixText(r.prefixRule));
   line(L"valid name", e.choice.validName);
   line(L"path", e.choice.dataPath);
   if (r.ticketCount > 0) {
-    line(L"tickets", std::to_wstring(r.ticketCount) + (e.choice.ticketPath[0]
-                                                           ? L", in " + std::wstring(e.choice.ticketPath)
-                                                           : L", the job is all ticket"));
+    line(L"tickets", std::to_wstring(r.ticketCount) +
+                         (e.choice.ticketPath[0] ? L", in " + std::wstring(e.choice.ticketPath)
+                                                 : L", the job is all ticket"));
   }
 }
 
@@ -232,8 +231,9 @@ bool ExplainFile(const Options& options, const std::wstring& folder, const std::
 }
 
 int Usage() {
-  tools::Complain(kTool, L"usage: halvek-name [--printer NAME] [--document-name TEXT] "
-                         L"[--job-id N] [--output-folder DIR] [--json] FILE...");
+  tools::Complain(kTool,
+                  L"usage: halvek-name [--printer NAME] [--document-name TEXT] "
+                  L"[--job-id N] [--output-folder DIR] [--json] FILE...");
   return setup::kExitUsage;
 }
 

@@ -42,8 +42,7 @@ TEST_F(CaptureLogTest, FailedJobsSayWhyAndTheLogNeverStopsAJob) {
       {"log full", [this, &full] { WriteFileBytes(LogPath(), full); }, TRUE, "ApplyValidityRules:"},
   };
   // clang-format on
-  const std::regex line(
-      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} pid \d+ job (-?\d+) [^\r\n]*)");
+  const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} pid \d+ job (-?\d+) [^\r\n]*)");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     DeleteFileW(LogPath().c_str());

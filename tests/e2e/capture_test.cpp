@@ -476,9 +476,10 @@ std::string JsonField(const std::string& json, const std::string& name) {
 // spooler then does, and leaves the folder and the registry as they were.
 TEST_F(Capture, ExplainToolAgreesWithTheCapture) {
   ASSERT_EQ(e2e::Setup(L"set-prefix word \"Microsoft Word - \"").exitCode, 0u);
-  std::wstring fixtures = L"Z:" + std::wstring(HALVEK_FIXTURES_DIR, HALVEK_FIXTURES_DIR +
-                                                                 sizeof(HALVEK_FIXTURES_DIR) - 1) +
-                         L"\\format\\";
+  std::wstring fixtures =
+      L"Z:" +
+      std::wstring(HALVEK_FIXTURES_DIR, HALVEK_FIXTURES_DIR + sizeof(HALVEK_FIXTURES_DIR) - 1) +
+      L"\\format\\";
   std::replace(fixtures.begin(), fixtures.end(), L'/', L'\\');
   struct Case {
     std::wstring path;

@@ -46,8 +46,8 @@ DWORD ReadTail(const std::wstring& path, std::string* bytes) {
 
 std::wstring FromUtf8(const std::string& text) {
   if (text.empty()) return L"";
-  const int chars = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0);
+  const int chars =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(chars), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], chars);
   return wide;

@@ -147,7 +147,8 @@ int Uninstall() {
     if (int code = kUndoSteps[index]()) return code;
   }
   Say(std::wstring(L"uninstalled; the name rules, ") + kInterpretTitleValue + L", " +
-      kHardLinksValue + L" and " + kCaptureLogValue + L" under HKLM\\" + kSpoolerSettingsKey + L" and the captured files stay");
+      kHardLinksValue + L" and " + kCaptureLogValue + L" under HKLM\\" + kSpoolerSettingsKey +
+      L" and the captured files stay");
   return 0;
 }
 
