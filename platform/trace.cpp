@@ -13,16 +13,18 @@ constexpr DWORD kLineChars = 1024;
 constexpr DWORD kLineBytes = kLineChars * 3;  // UTF-8 takes at most 3 bytes a unit
 
 // The log of the job this thread captures; each spooler thread runs one job.
+// Zero-initialised, so that no thread pays for setting it up: file is null
+// while there is no log.
 struct CaptureLogState {
   HANDLE file;
   LONG jobId;
 };
-thread_local CaptureLogState captureLog = {INVALID_HANDLE_VALUE, 0};
+thread_local CaptureLogState captureLog;
 
 // One whole line in one write, so that concurrent writers never mix within a
 // line: the file is open for appending only.
 void AppendLogLine(const WCHAR* text) {
-  if (captureLog.file == INVALID_HANDLE_VALUE) return;
+  if (!captureLog.file) return;
   SYSTEMTIME now;
   GetLocalTime(&now);
   WCHAR line[kLineChars];
@@ -79,7 +81,7 @@ void TraceText(const WCHAR* text) {
 
 void TraceTextA(const char* text) {
   OutputDebugStringA(text);
-  if (!text || captureLog.file == INVALID_HANDLE_VALUE) return;
+  if (!text || !captureLog.file) return;
   WCHAR wide[kLineChars] = {};
   MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kLineChars - 1);
   AppendLogLine(wide);
@@ -107,9 +109,10 @@ void OpenCaptureLog() {
   ReadCaptureLogPath(path, kCaptureLogPathChars);
   if (!path[0]) return;
   RotateIfFull(path);
-  captureLog.file =
+  const HANDLE file =
       CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) captureLog.file = file;
 }
 
 void SetCaptureLogJobId(LONG jobId) {
@@ -117,6 +120,6 @@ void SetCaptureLogJobId(LONG jobId) {
 }
 
 void CloseCaptureLog() {
-  if (captureLog.file != INVALID_HANDLE_VALUE) CloseHandle(captureLog.file);
-  captureLog = {INVALID_HANDLE_VALUE, 0};
+  if (captureLog.file) CloseHandle(captureLog.file);
+  captureLog = CaptureLogState();
 }
