@@ -475,6 +475,8 @@ std::string JsonField(const std::string& json, const std::string& name) {
 // The explain tool names every fixture and sample as the capture through the
 // spooler then does, and leaves the folder and the registry as they were.
 TEST_F(Capture, ExplainToolAgreesWithTheCapture) {
+  // The other groups share the prefix and expect no rules of this test's.
+  const ScopeGuard clearRules([] { e2e::Setup(L"set-prefix --clear"); });
   ASSERT_EQ(e2e::Setup(L"set-prefix word \"Microsoft Word - \"").exitCode, 0u);
   std::wstring fixtures =
       L"Z:" +
