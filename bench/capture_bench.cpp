@@ -4,6 +4,9 @@
 // stalled queue listener adds to a copied capture of 2 MiB and of the size
 // given, against the same capture with no listener.
 //   capture_bench [megabytes]
+// With --log: captures with the capture log off, pointing into a folder that
+// does not exist, and on, as ratios to the log off.
+//   capture_bench --log [kibibytes]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -128,9 +131,39 @@ void PrintStallFigures(size_t megabytes, const std::string& pattern, LONG firstJ
               *std::max_element(stalled.begin(), stalled.end()));
 }
 
+// Rounds of the three states interleaved, so that load on the machine falls on
+// all of them alike; medians.
+void PrintLogFigures(const std::wstring& root, size_t kibibytes) {
+  std::string job = "%!PS-Adobe-3.0\n%%Title: Logged\n";
+  job.resize(kibibytes << 10, 'x');
+  const std::wstring logs[] = {L"", root + L"missing\\capture.log", root + L"capture.log"};
+  const int rounds = 31;
+  std::vector<double> seconds[3];
+  for (int round = 0; round < rounds; ++round) {
+    for (int state = 0; state < 3; ++state) {
+      RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kCaptureLogValue);
+      if (!logs[state].empty()) {
+        SetRegistryString(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kCaptureLogValue, logs[state]);
+      }
+      seconds[state].push_back(CaptureSeconds(job, 1000 + round * 3 + state));
+    }
+  }
+  const double off = Median(seconds[0]);
+  std::printf("%zu KiB job, median of %d: log off %.4f s\n", kibibytes, rounds, off);
+  std::printf("  log into a missing folder: %.4f s, ratio %.3f to log off\n", Median(seconds[1]),
+              Median(seconds[1]) / off);
+  std::printf("  log on:                    %.4f s, ratio %.3f to log off\n", Median(seconds[2]),
+              Median(seconds[2]) / off);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool logMode = argc > 1 && std::string(argv[1]) == "--log";
+  if (logMode) {
+    --argc;
+    ++argv;
+  }
   const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 64;
   const size_t sizeBytes = megabytes << 20;
   std::string job = "%PDF-1.7\n%%Title:Benchmark\n";
@@ -151,6 +184,13 @@ int main(int argc, char** argv) {
                     kOutputPathValue, output);
   sd::Reset();
   sd::AddPrinter(kPrinter);
+  if (logMode) {
+    ScopedRegistryValues settings(HKEY_LOCAL_MACHINE, L"Software\\Halvek");
+    // Small jobs show a per-job cost; the size given shows it against the copy.
+    PrintLogFigures(root.path, 64);
+    PrintLogFigures(root.path, argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 4096);
+    return 0;
+  }
 
   const std::wstring source = root.path + L"source.bin";
   WriteNewFile(source, job);

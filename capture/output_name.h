@@ -5,6 +5,7 @@
 #pragma once
 
 #include "format/format.h"
+#include "naming/naming.h"
 #include "platform/win.h"
 
 constexpr DWORD kNameChars = 270;
@@ -28,13 +29,21 @@ struct NameChoice {
   WCHAR ticketPath[kNameChars];
 };
 
-// How the decision came about, for whoever explains it.
+// How the decision came about, for whoever explains it. The texts that name
+// a rule are static; null where nothing applied.
 struct NameReport {
   WCHAR title[kNameChars];  // from the block, before the Japanese passes
+  const WCHAR* producer;    // the decoder that supplied the title
+  WCHAR titleAfterLibraryPass[kNameChars];
+  WCHAR titleAfterHexPass[kNameChars];
   WCHAR titleBase[kNameChars];
   WCHAR titleExtension[kExtensionChars];
   WCHAR chosenBase[kNameChars];  // title, document name or the fixed fallback
-  DWORD interpretTitle;          // the setting as read
+  const WCHAR* baseRule;
+  const WCHAR* extensionRule;
+  PrefixRuleMatch prefixRule;
+  DWORD interpretTitle;  // the setting as read
+  DWORD ticketCount;     // tickets at the job's front
 };
 
 void SplitDocumentName(const WCHAR* documentName, DocumentNameParts* parts);
@@ -45,8 +54,11 @@ void SplitDocumentName(const WCHAR* documentName, DocumentNameParts* parts);
 void NameFromBlock(const BYTE* block, DWORD blockBytes, const DocumentNameParts& document,
                    bool behindTicket, NameChoice* choice, NameReport* report);
 
-// The whole choice for a job's first output: the document name split, the
-// name from the block, and the free paths the folder offers now (probed, not
-// taken). FALSE when no path fits the folder. report may be null.
+// The whole choice for a job's output: the document name split, the name
+// from the block, and the free paths the folder offers now (probed, not
+// taken). Tickets at the block's front are passed over as the capture does:
+// the data behind them is named from what of it the block holds, and the
+// ticket path is filled only when there is a ticket. FALSE when no path fits
+// the folder. report may be null.
 BOOL ChooseOutputName(const BYTE* block, DWORD blockBytes, const WCHAR* documentName, LONG jobId,
                       const WCHAR* outputFolder, NameChoice* choice, NameReport* report);

@@ -55,6 +55,7 @@ void Fail(CaptureJob& job, DWORD error, const WCHAR* traceFormat) {
   job.failed = true;
   job.failureError = error;
   TraceNumber(traceFormat, error);
+  TraceReason(L"Job failed, its output was removed", error);
 }
 
 // Hard links cannot cross volumes: where the output folder and the spool
@@ -85,7 +86,9 @@ void CheckProgress(CaptureJob& job) {
 }
 
 void AnnounceStart(CaptureJob& job) {
-  NotifyStartSpooling(job.settings.jobId, job.name.dataPath);
+  if (!NotifyStartSpooling(job.settings.jobId, job.name.dataPath)) {
+    TraceText(L"Queue listener not reachable: this job's queue messages are dropped");
+  }
   job.startSent = true;
 }
 
@@ -182,7 +185,10 @@ StepResult CaptureTicket(CaptureJob& job, BYTE* buffer, DWORD heldBytes, DWORD* 
                          DWORD* restBytes) {
   *restOffset = 0;
   *restBytes = 0;
-  if (!job.ticketCaptured && !OpenTicketFile(job)) return StepResult::DeleteJob;
+  if (!job.ticketCaptured && !OpenTicketFile(job)) {
+    TraceReason(L"Job deleted: no ticket file could be made in the output folder", GetLastError());
+    return StepResult::DeleteJob;
+  }
   job.state = CaptureState::InTicket;
   job.ticketCarry.lengthBytes = 0;
   BYTE* pieceStarts[2] = {buffer, nullptr};
@@ -209,9 +215,9 @@ StepResult CaptureTicket(CaptureJob& job, BYTE* buffer, DWORD heldBytes, DWORD* 
 }
 
 void TraceTicketMove(const CaptureJob& job, const WCHAR* destination) {
-  OutputDebugStringW(L"Moved xpf from to");
-  OutputDebugStringW(job.tempTicketPath);
-  OutputDebugStringW(destination);
+  TraceText(L"Moved xpf from to");
+  TraceText(job.tempTicketPath);
+  TraceText(destination);
 }
 
 // The data file and its ticket take their names in one step: when the ticket
@@ -270,10 +276,12 @@ bool LinkPossible(const CaptureJob& job) {
 // before that name is announced; nothing more of the job is read. False when
 // no link could be made: the job is then copied.
 bool LinkOutput(CaptureJob& job) {
-  OutputDebugStringW(L"Hard link is requested");
-  OutputDebugStringW(L"Hard linking! ");
+  TraceText(L"Hard link is requested");
+  TraceText(L"Hard linking! ");
   if (!ClaimName(job, FALSE, MakeHardLink)) {
-    TraceNumber(L"CreateHardLink returned %d", GetLastError());
+    const DWORD error = GetLastError();
+    TraceNumber(L"CreateHardLink returned %d", error);
+    TraceReason(L"Hard link not made, the job is copied instead", error);
     return false;
   }
   job.dataFileCreated = true;
@@ -298,7 +306,9 @@ StepResult OpenDataOutput(CaptureJob& job, const BYTE* buffer, DWORD heldBytes, 
     if (*linked) return StepResult::Continue;
   }
   if (!ClaimName(job, job.ticketCaptured, MakeDataFile)) {
-    TraceNumber(L"CreateFile returned %d", GetLastError());
+    const DWORD error = GetLastError();
+    TraceNumber(L"CreateFile returned %d", error);
+    TraceReason(L"Job deleted: no file could be made in the output folder", error);
     return StepResult::DeleteJob;
   }
   job.dataFileCreated = true;
@@ -377,9 +387,13 @@ void FinishOutput(CaptureJob& job) {
 // when they cannot place an output safely.
 bool LoadSettings(CaptureJob& job, const WCHAR* documentName) {
   LoadCaptureSettings(documentName, &job.settings);
+  SetCaptureLogJobId(job.settings.jobId);
   if (const WCHAR* missing = MissingCaptureSetting(job.settings)) {
     // Nothing is written anywhere unexpected.
     TraceLabelled(L"Capture setting missing: ", missing);
+    WCHAR reason[kPathChars];
+    wsprintfW(reason, L"Job left in the spooler: setting missing or unusable: %.200s", missing);
+    TraceText(reason);
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }
@@ -387,6 +401,8 @@ bool LoadSettings(CaptureJob& job, const WCHAR* documentName) {
     // Whoever can swap a folder on the way for a link would choose where the
     // spooler's account writes.
     TraceLabelled(L"Output folder is or lies under a link, refused: ", job.settings.outputFolder);
+    TraceReason(L"Job left in the spooler: the output folder is or lies under a link",
+                ERROR_ACCESS_DENIED);
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
@@ -421,6 +437,8 @@ BOOL CaptureDocument(CaptureJob& job, BYTE* buffer, const WCHAR* documentName) {
 }
 
 BOOL RunCapture(PrintProcessorContext* context, const WCHAR* documentName) {
+  OpenCaptureLog();
+  const ScopeGuard closeLog([] { CloseCaptureLog(); });
   const UniqueGlobal bufferBlock(AllocSplMem(kReadBufferBytes));
   BYTE* buffer = static_cast<BYTE*>(bufferBlock.get());
   if (!buffer) return FALSE;

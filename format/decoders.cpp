@@ -4,6 +4,7 @@
 
 #include "format/format_internal.h"
 #include "format/japanese.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ DWORD DecodeOctalSequences(const BYTE* source, BYTE* destination, DWORD sourceCo
       continue;
     }
     if (sourceCountBytes - position < 4) {
-      OutputDebugStringW(L"Malformed octal sequence skipped");
+      TraceText(L"Malformed octal sequence skipped");
       break;
     }
     // Digits are not checked: "\(" and "\\" take in the two bytes behind them.
@@ -145,6 +146,6 @@ void DecodeMacUTF8(const BYTE* line, DWORD countBytes, WCHAR* title) {
   BYTE work[kTitleWorkBytes] = {};
   const DWORD decoded = DecodeEscapedLine(line, countBytes, work);
   if (DecodeUTF8ToUnicode(work, static_cast<int>(decoded), title) != 0) {
-    OutputDebugStringW(L"Successfull");
+    TraceText(L"Successfull");
   }
 }

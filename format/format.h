@@ -11,6 +11,7 @@ enum class JobFormat : DWORD { None = 0, PostScript = 1, Vps = 2, Pdf = 3, Xpif 
 
 // Writes the format of the block, its title (always terminated within
 // titleSizeBytes / 2 units) and sets *knownFormat to TRUE when a producer
-// decoder supplied the title; never clears it.
+// decoder supplied the title; never clears it. producer, when not null, gets
+// the name of that decoder, or null when none ran on this block.
 void CheckSignatures(const BYTE* data, DWORD lengthBytes, WCHAR* title, DWORD titleSizeBytes,
-                     JobFormat* format, BOOL* knownFormat);
+                     JobFormat* format, BOOL* knownFormat, const WCHAR** producer = nullptr);

@@ -20,8 +20,10 @@ BOOL ContainsSubstringA(const BYTE* data, DWORD lengthBytes, const char* pattern
 // last byte, or null.
 const BYTE* FindSubstringA(const BYTE* data, DWORD lengthBytes, const char* pattern);
 // TRUE when a producer-specific decoder ran and wrote the title (maybe empty).
-// title: zero-filled, at least kMaxTitleChars + 1 units.
-BOOL IsKnownFormat(const BYTE* data, DWORD lengthBytes, WCHAR* title);
+// title: zero-filled, at least kMaxTitleChars + 1 units. producer, when not
+// null, names the decoder that ran (unchanged when none did).
+BOOL IsKnownFormat(const BYTE* data, DWORD lengthBytes, WCHAR* title,
+                   const WCHAR** producer = nullptr);
 // Cuts the title line behind the "%%Title:" at keyword. remainingBytes counts
 // the bytes from keyword to the block's end. Without a line feed the line
 // runs to the block's end (less a line end that is the block's last bytes).

@@ -49,7 +49,7 @@ void CheckForJapaneseEncoding(const WCHAR* source, WCHAR* destination, DWORD cap
                            : MultiByteToWideChar(kCodePageUtf8, 0, reinterpret_cast<char*>(output),
                                                  outputBytes, destination, capacityChars - 1);
   if (convertedChars == 0) {
-    OutputDebugStringW(L"CheckForJapaneseEncoding after MultiByteToWideChar failed");
+    TraceText(L"CheckForJapaneseEncoding after MultiByteToWideChar failed");
     CopyWholeUnits(destination, capacityChars, source);
     return;
   }
@@ -87,7 +87,7 @@ void CheckForJapaneseEncoding1(const WCHAR* source, WCHAR* destination, DWORD ca
   int convertedChars = MultiByteToWideChar(kCodePageUtf8, 0, reinterpret_cast<char*>(bytes), -1,
                                            destination, capacityChars);
   if (convertedChars == 0) {
-    OutputDebugStringW(L"CheckForJapaneseEncoding1 after MultiByteToWideChar failed");
+    TraceText(L"CheckForJapaneseEncoding1 after MultiByteToWideChar failed");
     CopyWholeUnits(destination, capacityChars, source);
     return;
   }

@@ -136,8 +136,9 @@ BOOL ContainsSubstringA(const BYTE* data, DWORD lengthBytes, const char* pattern
 }
 
 void CheckSignatures(const BYTE* data, DWORD lengthBytes, WCHAR* title, DWORD titleSizeBytes,
-                     JobFormat* format, BOOL* knownFormat) {
+                     JobFormat* format, BOOL* knownFormat, const WCHAR** producer) {
   if (!data) lengthBytes = 0;
+  if (producer) *producer = nullptr;
   const DWORD capacityChars = title ? titleSizeBytes / sizeof(WCHAR) : 0;
   if (format) *format = JobFormat::None;
   if (capacityChars > 0) std::memset(title, 0, capacityChars * sizeof(WCHAR));
@@ -148,7 +149,7 @@ void CheckSignatures(const BYTE* data, DWORD lengthBytes, WCHAR* title, DWORD ti
   // The decoders write up to kMaxTitleChars units whatever the caller's
   // buffer holds: decode here, then hand over what fits.
   WCHAR decoded[kMaxTitleChars + 1] = {};
-  if (IsKnownFormat(data, lengthBytes, decoded)) {
+  if (IsKnownFormat(data, lengthBytes, decoded, producer)) {
     if (knownFormat) *knownFormat = TRUE;
     if (capacityChars > 0) {
       size_t copyChars = wcslen(decoded);

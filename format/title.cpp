@@ -4,6 +4,7 @@
 
 #include "format/ascii_match.h"
 #include "format/format_internal.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -93,7 +94,7 @@ BOOL IsAcrobat8(const BYTE* data, DWORD lengthBytes) {
   char trace[kCopyrightTraceBytes + 1] = {};
   const DWORD traceBytes = remaining < kCopyrightTraceBytes ? remaining : kCopyrightTraceBytes;
   std::memcpy(trace, found, traceBytes);
-  OutputDebugStringA(trace);
+  TraceTextA(trace);
   const DWORD skipBytes = static_cast<DWORD>(std::strlen(pchCopyrightTitle)) + 1;
   if (remaining < skipBytes) return FALSE;
   return BeginsWith(found + skipBytes, remaining - skipBytes, kAcrobatCopyright);
@@ -134,7 +135,16 @@ BOOL IsASCIIEncodedUnicode(const BYTE* data, DWORD lengthBytes) {
                                  RemainingBytes(data, lengthBytes, title) - titleKeywordBytes);
 }
 
-BOOL IsKnownFormat(const BYTE* data, DWORD lengthBytes, WCHAR* title) {
+namespace {
+
+BOOL Decoded(const WCHAR** producer, const WCHAR* name) {
+  if (producer) *producer = name;
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL IsKnownFormat(const BYTE* data, DWORD lengthBytes, WCHAR* title, const WCHAR** producer) {
   const BYTE* keyword = FindSubstringA(data, lengthBytes, pchTitle);
   if (!keyword) return FALSE;
   const DWORD remaining = RemainingBytes(data, lengthBytes, keyword);
@@ -144,39 +154,39 @@ BOOL IsKnownFormat(const BYTE* data, DWORD lengthBytes, WCHAR* title) {
 
   if (IsASCIIEncodedUnicode(data, lengthBytes)) {
     DecodeUnicodeFromASCIIHex(keyword + hexSkipBytes, remaining - hexSkipBytes, title);
-    return TRUE;
+    return Decoded(producer, L"Acrobat 9 (Mac OS, hex UTF-16)");
   }
   if (IsAcrobat8(data, lengthBytes) && IsMacOS(data, lengthBytes)) {
-    OutputDebugStringW(L"Acrobat8 is detected");
+    TraceText(L"Acrobat8 is detected");
     DecodeTitleLine(keyword, remaining, title);
-    return TRUE;
+    return Decoded(producer, L"Acrobat 8 (Mac OS)");
   }
   if (IsMacOSJapanese(data, lengthBytes)) {
-    OutputDebugStringW(L"MacOSJapanese is detected");
+    TraceText(L"MacOSJapanese is detected");
     DecodeTitleLine(keyword, remaining, title);
-    return TRUE;
+    return Decoded(producer, L"Mac OS Japanese");
   }
   if (IsTitleHexEncodedPrefix(keyword + keywordBytes, remaining - keywordBytes)) {
-    OutputDebugStringW(L"xp + word");
+    TraceText(L"xp + word");
     BYTE work[kTitleWorkBytes] = {};
     DecodeASCIIFromASCIHex(keyword + hexSkipBytes, remaining - hexSkipBytes, work);
     const void* zero = std::memchr(work, 0, kTitleWorkBytes);
     DecodeANSIToUnicode(work, static_cast<int>(static_cast<const BYTE*>(zero) - work), title);
-    return TRUE;
+    return Decoded(producer, L"Windows PostScript driver (hex title)");
   }
   const BYTE* start = nullptr;
   const BYTE* end = nullptr;
   if (IsMSOffice(data, lengthBytes)) {
-    OutputDebugStringW(L"MS Office");
+    TraceText(L"MS Office");
     GetTitle(keyword, remaining, &start, &end);
     if (end > start) DecodeMSOfiiceTitle(start, static_cast<DWORD>(end - start), title);
-    return TRUE;
+    return Decoded(producer, L"Microsoft Office");
   }
   if (IsMacOS_UTF8(data, lengthBytes)) {
-    OutputDebugStringW(L"Mac UTF-8");
+    TraceText(L"Mac UTF-8");
     GetTitle(keyword, remaining, &start, &end);
     DecodeMacUTF8(start, static_cast<DWORD>(end - start), title);
-    return TRUE;
+    return Decoded(producer, L"Mac OS UTF-8");
   }
   return FALSE;
 }

@@ -3,13 +3,22 @@
 // file checks the capture needs. Nothing here keeps state between calls.
 #pragma once
 
+#include "platform/registry_names.h"
 #include "platform/win.h"
+
+// The operator's prefix rule that a name matched, for whoever explains it.
+struct PrefixRuleMatch {
+  bool matched;
+  WCHAR label[kPrefixLabelReadLimitChars];
+  WCHAR prefix[kPrefixReadLimitBytes / sizeof(WCHAR) + 1];
+};
 
 // Drops enclosing parentheses, removes the first matching operator prefix
 // (kPrefixKey), makes the rest a valid file name of at most 70 characters
 // and never leaves an empty, dot-only or reserved device name. A null name
-// leaves validName untouched.
-void ApplyValidityRules(const WCHAR* name, WCHAR* validName, DWORD validNameSizeBytes);
+// leaves validName untouched. match, when not null, tells which rule matched.
+void ApplyValidityRules(const WCHAR* name, WCHAR* validName, DWORD validNameSizeBytes,
+                        PrefixRuleMatch* match = nullptr);
 
 // Splits at the last dot when at most 4 characters follow it. Both buffers
 // are zero-filled and always terminated.

@@ -185,10 +185,10 @@ BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, co
 
 BOOL FileExists(const WCHAR* path) {
   if (path && PathIsTaken(path)) {
-    OutputDebugStringW(L"FileExists returns TRUE");
+    TraceText(L"FileExists returns TRUE");
     return TRUE;
   }
-  OutputDebugStringW(L"FileExists returns FALSE");
+  TraceText(L"FileExists returns FALSE");
   return FALSE;
 }
 

@@ -48,10 +48,10 @@ bool IsSpace(WCHAR c) {
 
 // Length of the first prefix rule (in enumeration order) that begins the
 // text; 0 when there is none. An empty rule matches and removes nothing.
-size_t MatchPrefixRule(const WCHAR* text, size_t textChars) {
+size_t MatchPrefixRule(const WCHAR* text, size_t textChars, PrefixRuleMatch* match) {
   const UniqueKey prefixes = OpenMachineKey(kPrefixKey, KEY_QUERY_VALUE);
   if (!prefixes.get()) return 0;
-  OutputDebugStringW(L"1.ApplyValidityRules:");
+  TraceText(L"1.ApplyValidityRules:");
   for (DWORD index = 0;; ++index) {
     WCHAR ruleName[kPrefixLabelReadLimitChars];
     DWORD ruleNameChars = kPrefixLabelReadLimitChars;
@@ -68,7 +68,12 @@ size_t MatchPrefixRule(const WCHAR* text, size_t textChars) {
     prefix[prefixBytes / sizeof(WCHAR)] = L'\0';
     size_t prefixChars = wcslen(prefix);
     if (prefixChars > textChars || _wcsnicmp(text, prefix, prefixChars) != 0) continue;
-    OutputDebugStringW(prefix);
+    TraceText(prefix);
+    if (match) {
+      match->matched = true;
+      CopyBounded(match->label, kPrefixLabelReadLimitChars, ruleName);
+      CopyBounded(match->prefix, kPrefixReadLimitBytes / sizeof(WCHAR) + 1, prefix);
+    }
     return prefixChars;
   }
   return 0;
@@ -115,7 +120,8 @@ DWORD ValidName(const WCHAR* source, WCHAR* destination, DWORD destinationCapaci
   return 1;
 }
 
-void ApplyValidityRules(const WCHAR* name, WCHAR* validName, DWORD validNameSizeBytes) {
+void ApplyValidityRules(const WCHAR* name, WCHAR* validName, DWORD validNameSizeBytes,
+                        PrefixRuleMatch* match) {
   if (!name) return;
   const size_t resultCapacityChars = validNameSizeBytes / sizeof(WCHAR);
   if (!validName || resultCapacityChars == 0) return;
@@ -130,7 +136,7 @@ void ApplyValidityRules(const WCHAR* name, WCHAR* validName, DWORD validNameSize
     textChars -= 2;
   }
 
-  size_t prefixChars = MatchPrefixRule(text, textChars);
+  size_t prefixChars = MatchPrefixRule(text, textChars, match);
   text += prefixChars;
   textChars -= prefixChars;
 

@@ -31,6 +31,9 @@ constexpr WCHAR kInterpretTitleValue[] = L"InterpretTitle";
 // spool file (a link shares the spool file's security, which consumers of
 // the output folder may not be able to read). Missing: 1.
 constexpr WCHAR kHardLinksValue[] = L"HardLinks";
+// A string: the file the capture appends its traces to, one line each.
+// Missing or empty: no log.
+constexpr WCHAR kCaptureLogValue[] = L"CaptureLog";
 // Strings, each a prefix removed from the front of a name; any value name.
 constexpr WCHAR kPrefixKey[] = HALVEK_SPOOLER_SETTINGS_KEY L"\\Prefix";
 
@@ -60,6 +63,8 @@ constexpr WCHAR kPrintProcessorsSubkey[] = L"Print Processors";
 // within (kPathValueBytes / sizeof(WCHAR) - 1 characters, and so on).
 constexpr DWORD kPathValueBytes = 260;  // DefaultSpoolDirectory, OutputPath
 constexpr DWORD kPortValueBytes = 32;   // Port
+// The capture log's path in characters, terminator included.
+constexpr DWORD kCaptureLogPathChars = MAX_PATH;
 // A prefix rule's label in characters and its prefix in bytes.
 constexpr DWORD kPrefixLabelReadLimitChars = 260;
 constexpr DWORD kPrefixReadLimitBytes = 260;

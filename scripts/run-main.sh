@@ -55,6 +55,14 @@ else
   echo "== no halvek-listen.exe in this build: queue messages are not shown"
 fi
 
+echo "== capture log on"
+run "${build}/bin/halvek-setup.exe" log on "$(win_path "${build}/main-capture.log")"
+rm -f "${build}/main-capture.log" "${build}/main-capture.log.1"
+
+echo "== what the capture will name a sample (halvek-name, nothing is printed)"
+run "${build}/bin/halvek-name.exe" --document-name acrobat9-mac.ps \
+  "$(win_path "${root}/examples/acrobat9-mac.ps")"
+
 port_file="${prefix}/drive_c/halvek.prn"
 for sample in acrobat9-mac.ps invoice.pdf ticket-order.xpif japanese-title.ps; do
   echo "== print ${sample}"
@@ -72,6 +80,8 @@ done
 
 echo "== captured files in ${output}"
 ls -l "$output"
+echo "== last lines of the capture log"
+run "${build}/bin/halvek-setup.exe" log show 5
 if [ -n "$listener" ]; then
   sleep 1
   kill "$listener" 2>/dev/null || true

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "platform/holders.h"
+#include "platform/trace.h"
 #include "spooler/context.h"
 #include "spooler/job_routines.h"
 #include "spooler/memory.h"
@@ -61,7 +62,7 @@ HANDLE WINAPI OpenPrintProcessor(LPWSTR printerName, PPRINTPROCESSOROPENDATA ope
 
   UniqueGlobal record(AllocSplMem(sizeof(PrintProcessorContext)));
   if (!record.valid()) {
-    OutputDebugStringW(L"Alloc failed");
+    TraceText(L"Alloc failed");
     return nullptr;
   }
   HANDLE printer = nullptr;
@@ -76,7 +77,7 @@ HANDLE WINAPI OpenPrintProcessor(LPWSTR printerName, PPRINTPROCESSOROPENDATA ope
   if (!context->PauseEvent) {
     // The job still runs; only a pause cannot hold it (the loops do not wait
     // on a missing event).
-    OutputDebugStringW(L"CreateEvent failed - the job cannot be paused");
+    TraceText(L"CreateEvent failed - the job cannot be paused");
   }
   context->DatatypeIndex = datatypeIndex;
   context->Copies = 1;
@@ -153,7 +154,7 @@ BOOL WINAPI ControlPrintProcessor(HANDLE handle, DWORD command) {
 // desktop and would hold the calling thread until a click nobody can give:
 // the greeting goes to the debugger output instead.
 BOOL WINAPI InstallPrintProcessor(HWND) {
-  OutputDebugStringW(L"Print Processor Setup: HalvekPrint");
+  TraceText(L"Print Processor Setup: HalvekPrint");
   return TRUE;
 }
 

@@ -4,6 +4,7 @@
 #include <cwctype>
 
 #include "platform/holders.h"
+#include "platform/trace.h"
 #include "spooler/memory.h"
 
 const WCHAR pCopiesKey[] = L"COPIES";
@@ -191,7 +192,7 @@ DWORD SettleCopyCount(const WCHAR* parameters, HANDLE printer) {
   DWORD error = 0;
   const UniqueGlobal info(GetPrinterInfo(printer, 2, &error));
   if (!info.valid()) {
-    OutputDebugStringW(L"GetPrinter failed - falling back to 1 copy\n");
+    TraceText(L"GetPrinter failed - falling back to 1 copy\n");
     return 1;
   }
   if (static_cast<PRINTER_INFO_2W*>(info.get())->Attributes & PRINTER_ATTRIBUTE_DIRECT) copies = 1;

@@ -5,6 +5,7 @@
 //   halvek-setup set-prefix LABEL PREFIX | set-prefix --remove LABEL | set-prefix --clear
 //   halvek-setup set-interpret-title on|off|default
 //   halvek-setup set-hard-links on|off|default
+//   halvek-setup log on FILE | log off | log show [N]
 //   halvek-setup status
 //   halvek-setup uninstall
 // Every command can be run again and leaves the same state. Failures print
@@ -57,6 +58,7 @@ void Usage() {
       L"  halvek-setup set-prefix LABEL PREFIX | --remove LABEL | --clear\n"
       L"  halvek-setup set-interpret-title on|off|default\n"
       L"  halvek-setup set-hard-links on|off|default\n"
+      L"  halvek-setup log on FILE | log off | log show [N]\n"
       L"  halvek-setup status\n"
       L"  halvek-setup uninstall");
 }
@@ -79,6 +81,7 @@ int wmain(int argc, wchar_t** argv) {
     return SetSwitch(options, L"set-interpret-title", kInterpretTitleValue);
   }
   if (command == L"set-hard-links") return SetSwitch(options, L"set-hard-links", kHardLinksValue);
+  if (command == L"log") return Log(options);
   if (command == L"status" && options.positional.empty()) return Status();
   if (command == L"uninstall" && options.positional.empty()) return Uninstall();
   Usage();

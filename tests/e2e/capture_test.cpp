@@ -430,4 +430,116 @@ TEST_F(Capture, TicketJobsLandWholeInNamedOutputs) {
 }
 
 }  // namespace
+// The values under a key and its subkeys, as text.
+std::wstring RegistryText(HKEY root, const std::wstring& path) {
+  UniqueKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return L"-";
+  std::wstring text = L"[" + path + L"]";
+  for (DWORD index = 0;; ++index) {
+    WCHAR name[260];
+    DWORD nameChars = 260;
+    BYTE data[1024];
+    DWORD dataBytes = sizeof(data);
+    if (RegEnumValueW(key.get(), index, name, &nameChars, nullptr, nullptr, data, &dataBytes)) {
+      break;
+    }
+    text += name + std::wstring(L"=") +
+            std::wstring(reinterpret_cast<WCHAR*>(data), dataBytes / sizeof(WCHAR)) + L";";
+  }
+  for (DWORD index = 0;; ++index) {
+    WCHAR name[260];
+    DWORD nameChars = 260;
+    if (RegEnumKeyExW(key.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr)) {
+      break;
+    }
+    text += RegistryText(root, path + L"\\" + name);
+  }
+  return text;
+}
+
+// A string field of the explain tool's JSON line, unescaped; "null" when null.
+std::string JsonField(const std::string& json, const std::string& name) {
+  const std::string key = "\"" + name + "\":";
+  const size_t at = json.find(key);
+  if (at == std::string::npos) return "(missing)";
+  size_t pos = at + key.size();
+  if (json.compare(pos, 4, "null") == 0) return "null";
+  std::string value;
+  for (++pos; pos < json.size() && json[pos] != '"'; ++pos) {
+    if (json[pos] == '\\') ++pos;
+    value.push_back(json[pos]);
+  }
+  return value;
+}
+
+// The explain tool names every fixture and sample as the capture through the
+// spooler then does, and leaves the folder and the registry as they were.
+TEST_F(Capture, ExplainToolAgreesWithTheCapture) {
+  // The other groups share the prefix and expect no rules of this test's.
+  const ScopeGuard clearRules([] { e2e::Setup(L"set-prefix --clear"); });
+  ASSERT_EQ(e2e::Setup(L"set-prefix word \"Microsoft Word - \"").exitCode, 0u);
+  std::wstring fixtures =
+      L"Z:" +
+      std::wstring(HALVEK_FIXTURES_DIR, HALVEK_FIXTURES_DIR + sizeof(HALVEK_FIXTURES_DIR) - 1) +
+      L"\\format\\";
+  std::replace(fixtures.begin(), fixtures.end(), L'/', L'\\');
+  struct Case {
+    std::wstring path;
+    const char* prefixRule;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {Example(L"acrobat9-mac.ps"), "null"},
+      {Example(L"invoice.pdf"), "null"},
+      {Example(L"japanese-title.ps"), "null"},
+      {Example(L"ticket-order.xpif"), "null"},
+      {fixtures + L"acrobat8_macos_roman.ps", "null"},
+      {fixtures + L"acrobat9_mac_hex_utf16.ps", "null"},
+      {fixtures + L"document.pdf", "null"},
+      {fixtures + L"embedded_eps.ps", "null"},
+      {fixtures + L"mac_utf8_octal.ps", "null"},
+      {fixtures + L"macos_japanese.ps", "null"},
+      {fixtures + L"mailing.vps", "null"},
+      {fixtures + L"msoffice_french.ps", "null"},
+      {fixtures + L"msoffice_german.ps", "word"},
+      {fixtures + L"no_title.ps", "null"},
+      {fixtures + L"plain_title_crlf.ps", "null"},
+      {fixtures + L"plain_title_lf.ps", "null"},
+      {fixtures + L"ppml_job.ppml", "null"},
+      {fixtures + L"xp_word_hex.ps", "word"},
+      {fixtures + L"xpif_ticket.xpf", "null"},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.path));
+    EmptyFolder(kOutputFolder);
+    const std::wstring registryBefore = RegistryText(HKEY_LOCAL_MACHINE, L"Software\\Halvek") +
+                                        RegistryText(HKEY_LOCAL_MACHINE, kHalvekMonitorKey);
+    const std::wstring documentName = c.path.substr(c.path.find_last_of(L'\\') + 1);
+    const RunResult explained =
+        e2e::Run(L"halvek-name.exe", L"--json --printer " + Quote(kPrinter) + L" --document-name " +
+                                         Quote(documentName) + L" " + Quote(c.path));
+    ASSERT_EQ(explained.exitCode, 0u) << explained.output;
+    EXPECT_TRUE(ListFolder(kOutputFolder).empty()) << FolderText();
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, L"Software\\Halvek") +
+                  RegistryText(HKEY_LOCAL_MACHINE, kHalvekMonitorKey),
+              registryBefore);
+    EXPECT_EQ(JsonField(explained.output, "prefix_rule"), c.prefixRule) << explained.output;
+
+    PrintFile(c.path);
+    std::string port;
+    ASSERT_TRUE(ReadFileBytes(kPort, &port));
+    const std::wstring portPath(reinterpret_cast<const wchar_t*>(port.data()),
+                                port.size() / sizeof(wchar_t));
+    EXPECT_EQ(JsonField(explained.output, "path"), Utf8(portPath)) << explained.output;
+    const std::string ticketPath = JsonField(explained.output, "ticket_path");
+    if (ticketPath != "null") {
+      WCHAR wide[MAX_PATH] = {};
+      MultiByteToWideChar(CP_UTF8, 0, ticketPath.c_str(), -1, wide, MAX_PATH);
+      EXPECT_TRUE(tools::FileExists(wide))
+          << ticketPath << " missing; folder holds " << FolderText();
+    }
+  }
+}
+
 }  // namespace e2e

@@ -122,6 +122,9 @@ TEST_F(Setup, EachCommandLandsWhereTheCaptureReadsItAndRepeatsAsANoOp) {
       {L"set-hard-links off", kSpoolerKey, kHardLinksValue, L"0", "HardLinks: off\n"},
       {L"set-hard-links on", kSpoolerKey, kHardLinksValue, L"1", "HardLinks: on\n"},
       {L"set-hard-links default", kSpoolerKey, kHardLinksValue, L"-", "HardLinks: on (default)"},
+      {L"log on C:\\e2e-log\\capture.log", kSpoolerKey, kCaptureLogValue,
+       L"C:\\e2e-log\\capture.log", "CaptureLog: on, C:\\e2e-log\\capture.log"},
+      {L"log off", kSpoolerKey, kCaptureLogValue, L"-", "CaptureLog: off"},
   };
   for (const Command& command : commands) {
     SCOPED_TRACE(Utf8(command.line));

@@ -215,6 +215,7 @@ int Status() {
   for (const auto& entry : printers) SayPrinter(entry.first);
   SaySwitch(kInterpretTitleValue);
   SaySwitch(kHardLinksValue);
+  Say(std::wstring(kCaptureLogValue) + L": " + CaptureLogState());
   const auto rules = ListValues(kPrefixKey);
   if (rules.empty()) Say(L"no prefix rules");
   for (const auto& rule : rules)

@@ -24,6 +24,10 @@ int SetPrefix(const Options& options);
 // An on/off switch under the spooler settings key.
 int SetSwitch(const Options& options, const WCHAR* command, const WCHAR* valueName);
 int Status();
+// The capture log: on FILE, off, show [N].
+int Log(const Options& options);
+// "off" or "on, FILE", for the status.
+std::wstring CaptureLogState();
 int Uninstall();
 
 }  // namespace setup

@@ -146,8 +146,9 @@ int Uninstall() {
   for (size_t index = kStepCount; index-- > 0;) {
     if (int code = kUndoSteps[index]()) return code;
   }
-  Say(std::wstring(L"uninstalled; the name rules, ") + kInterpretTitleValue + L" and " +
-      kHardLinksValue + L" under HKLM\\" + kSpoolerSettingsKey + L" and the captured files stay");
+  Say(std::wstring(L"uninstalled; the name rules, ") + kInterpretTitleValue + L", " +
+      kHardLinksValue + L" and " + kCaptureLogValue + L" under HKLM\\" + kSpoolerSettingsKey +
+      L" and the captured files stay");
   return 0;
 }
 
