@@ -88,6 +88,7 @@ void TraceTextA(const char* text) {
 }
 
 void TraceReason(const WCHAR* what, DWORD error) {
+  if (!captureLog.file) return;
   WCHAR system[512] = L"";
   const DWORD systemChars =
       FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
@@ -100,7 +101,7 @@ void TraceReason(const WCHAR* what, DWORD error) {
   }
   WCHAR message[kLineChars];
   wsprintfW(message, L"%.300s: %.500s (error %lu)", what, system, error);
-  TraceText(message);
+  AppendLogLine(message);
 }
 
 void OpenCaptureLog() {

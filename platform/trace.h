@@ -21,8 +21,9 @@ inline void TraceNumber(const WCHAR* format, DWORD value) {
   TraceText(message);
 }
 
-// One message for the operator: what happened, then the system's text of
-// error ("There is not enough space on the disk.") and its number.
+// One line for the operator in the capture log (the debugger output keeps its
+// own traces only): what happened, then the system's text of error ("There is
+// not enough space on the disk.") and its number.
 void TraceReason(const WCHAR* what, DWORD error);
 
 // The capture log of the calling thread's job ("CaptureLog"): the value is
