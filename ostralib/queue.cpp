@@ -1,20 +1,44 @@
 // Request queue, sender side: MsgQueCreate connects to the listener's pipe,
-// MsgQueSendMessage writes one block as one pipe message.
+// MsgQueSendMessage writes one block as one pipe message. MsgQueDelete keeps
+// the connection for the thread's next MsgQueCreate of the same queue, so a
+// job's messages share one connection, one server check and one order.
+#include <cwchar>
+#include <utility>
+
 #include "ostralib/queue_transport.h"
 #include "platform/holders.h"
 #include "platform/ostralib.h"
+#include "platform/text.h"
 
 namespace {
 
 constexpr DWORD kQueueMagic = 0x51617351;  // tags a live queue record
 constexpr DWORD kBlockMagic = 0x42617351;  // tags a live block
 
+constexpr DWORD kPipePathChars = 16 + ostralib::kMaxQueueNameChars;
+
 struct QueueRecord {
   DWORD magic;
   HANDLE pipe;
   HANDLE writeDone;
-  BOOL broken;  // a cancelled write may have left half a message behind
+  BOOL broken;    // a cancelled write may have left half a message behind
+  BOOL keepable;  // made by a thread acting as the process: may be kept
+  BOOL reused;    // kept from an earlier queue: the listener may have gone since
+  WCHAR path[kPipePathChars];
 };
+
+// The connection a thread keeps between its queues. Only a thread that is not
+// impersonating keeps one: the server was checked against the process's
+// identity, which does not change.
+struct KeptConnection {
+  KeptConnection* next;
+  HANDLE pipe;  // INVALID_HANDLE_VALUE while none is kept
+  WCHAR path[kPipePathChars];
+};
+
+DWORD keptSlot = TLS_OUT_OF_INDEXES;
+CRITICAL_SECTION keptLock;
+KeptConnection* keptList = nullptr;  // every thread's, closed when the DLL unloads
 
 // Precedes every block, so that a send can bound the size word by what was
 // allocated.
@@ -93,7 +117,117 @@ HANDLE ConnectToQueue(const WCHAR* path) {
   return INVALID_HANDLE_VALUE;
 }
 
+bool ThreadActsAsProcess() {
+  UniqueHandle token;
+  if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) return false;
+  return GetLastError() == ERROR_NO_TOKEN;
+}
+
+// The thread's kept connection to path, handed over; INVALID_HANDLE_VALUE
+// when it keeps none (one to another queue is closed).
+HANDLE TakeKeptConnection(const WCHAR* path) {
+  if (keptSlot == TLS_OUT_OF_INDEXES) return INVALID_HANDLE_VALUE;
+  KeptConnection* kept = static_cast<KeptConnection*>(TlsGetValue(keptSlot));
+  if (!kept || kept->pipe == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+  UniqueFile pipe(std::exchange(kept->pipe, INVALID_HANDLE_VALUE));
+  return std::wcscmp(kept->path, path) == 0 ? pipe.release() : INVALID_HANDLE_VALUE;
+}
+
+void KeepConnection(const WCHAR* path, HANDLE pipe) {
+  UniqueFile owned(pipe);
+  if (keptSlot == TLS_OUT_OF_INDEXES) return;
+  KeptConnection* kept = static_cast<KeptConnection*>(TlsGetValue(keptSlot));
+  if (!kept) {
+    kept = static_cast<KeptConnection*>(
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(KeptConnection)));
+    if (!kept) return;
+    if (!TlsSetValue(keptSlot, kept)) {
+      HeapFree(GetProcessHeap(), 0, kept);
+      return;
+    }
+    EnterCriticalSection(&keptLock);
+    kept->next = keptList;
+    keptList = kept;
+    LeaveCriticalSection(&keptLock);
+  } else if (kept->pipe != INVALID_HANDLE_VALUE) {
+    CloseHandle(kept->pipe);
+  }
+  CopyBounded(kept->path, kPipePathChars, path);
+  kept->pipe = owned.release();
+}
+
+// Closes the kept connection of the thread ending (thread) or of every
+// thread (nullptr, the DLL unloading).
+void DropKeptConnections(KeptConnection* thread) {
+  EnterCriticalSection(&keptLock);
+  for (KeptConnection** link = &keptList; *link;) {
+    KeptConnection* kept = *link;
+    if (thread && kept != thread) {
+      link = &kept->next;
+      continue;
+    }
+    *link = kept->next;
+    if (kept->pipe != INVALID_HANDLE_VALUE) CloseHandle(kept->pipe);
+    HeapFree(GetProcessHeap(), 0, kept);
+  }
+  LeaveCriticalSection(&keptLock);
+}
+
+// Writes one message; false with the error set when it did not go whole.
+BOOL WriteBlock(QueueRecord* record, const void* block, DWORD sizeBytes) {
+  OVERLAPPED ov = {};
+  ov.hEvent = record->writeDone;
+  ResetEvent(record->writeDone);
+  DWORD writtenBytes = 0;
+  BOOL written = WriteFile(record->pipe, block, sizeBytes, &writtenBytes, &ov);
+  DWORD error = written ? ERROR_SUCCESS : GetLastError();
+  if (!written && error == ERROR_IO_PENDING) {
+    // The listener has fallen behind by a full buffer. Give up after a bounded
+    // wait; the write must be finished either way before the caller frees
+    // the block.
+    if (WaitForSingleObject(record->writeDone, ostralib::kSendTimeoutMs) != WAIT_OBJECT_0) {
+      CancelIo(record->pipe);
+    }
+    written = GetOverlappedResult(record->pipe, &ov, &writtenBytes, TRUE);
+    error = written ? ERROR_SUCCESS : GetLastError();
+    if (!written) record->broken = TRUE;
+  } else if (written) {
+    written = GetOverlappedResult(record->pipe, &ov, &writtenBytes, TRUE);
+    error = written ? ERROR_SUCCESS : GetLastError();
+  }
+  if (written && writtenBytes != sizeBytes) {
+    record->broken = TRUE;
+    written = FALSE;
+    error = ERROR_WRITE_FAULT;
+  }
+  if (!written) SetLastError(error == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT : error);
+  return written;
+}
+
 }  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      InitializeCriticalSection(&keptLock);
+      keptSlot = TlsAlloc();
+      break;
+    case DLL_THREAD_DETACH:
+      if (keptSlot != TLS_OUT_OF_INDEXES) {
+        KeptConnection* kept = static_cast<KeptConnection*>(TlsGetValue(keptSlot));
+        if (kept) DropKeptConnections(kept);
+      }
+      break;
+    case DLL_PROCESS_DETACH:
+      // At process exit the handles go with the process.
+      if (reserved) break;
+      DropKeptConnections(nullptr);
+      if (keptSlot != TLS_OUT_OF_INDEXES) TlsFree(keptSlot);
+      DeleteCriticalSection(&keptLock);
+      break;
+  }
+  return TRUE;
+}
 
 extern "C" BOOL WINAPI MsgQueCreate(const WCHAR* queueName, DWORD mode, MsgQueHandle* queue) {
   if (!queue) {
@@ -101,13 +235,16 @@ extern "C" BOOL WINAPI MsgQueCreate(const WCHAR* queueName, DWORD mode, MsgQueHa
     return FALSE;
   }
   *queue = nullptr;
-  WCHAR path[16 + ostralib::kMaxQueueNameChars];
+  WCHAR path[kPipePathChars];
   if (mode != ostralib::kQueueModeSend ||
-      !ostralib::MakeQueuePipePath(queueName, path, sizeof(path) / sizeof(WCHAR))) {
+      !ostralib::MakeQueuePipePath(queueName, path, kPipePathChars)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  UniqueFile pipe(ConnectToQueue(path));
+  const bool keepable = ThreadActsAsProcess();
+  UniqueFile pipe(keepable ? TakeKeptConnection(path) : INVALID_HANDLE_VALUE);
+  const bool reused = pipe.valid();
+  if (!reused) pipe.reset(ConnectToQueue(path));
   if (!pipe.valid()) return FALSE;
   UniqueHandle writeDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   auto* record = writeDone.valid() ? static_cast<QueueRecord*>(HeapAlloc(
@@ -121,6 +258,9 @@ extern "C" BOOL WINAPI MsgQueCreate(const WCHAR* queueName, DWORD mode, MsgQueHa
   record->magic = kQueueMagic;
   record->pipe = pipe.release();
   record->writeDone = writeDone.release();
+  record->keepable = keepable;
+  record->reused = reused;
+  CopyBounded(record->path, kPipePathChars, path);
   *queue = record;
   return TRUE;
 }
@@ -158,33 +298,28 @@ extern "C" BOOL WINAPI MsgQueSendMessage(MsgQueHandle queue, void* block) {
     SetLastError(ERROR_BROKEN_PIPE);
     return FALSE;
   }
-  OVERLAPPED ov = {};
-  ov.hEvent = record->writeDone;
-  ResetEvent(record->writeDone);
-  DWORD writtenBytes = 0;
-  BOOL written = WriteFile(record->pipe, block, sizeBytes, &writtenBytes, &ov);
-  DWORD error = written ? ERROR_SUCCESS : GetLastError();
-  if (!written && error == ERROR_IO_PENDING) {
-    // The listener has fallen behind by a full buffer. Give up after a bounded
-    // wait; the write must be finished either way before the caller frees
-    // the block.
-    if (WaitForSingleObject(record->writeDone, ostralib::kSendTimeoutMs) != WAIT_OBJECT_0) {
-      CancelIo(record->pipe);
-    }
-    written = GetOverlappedResult(record->pipe, &ov, &writtenBytes, TRUE);
-    error = written ? ERROR_SUCCESS : GetLastError();
-    if (!written) record->broken = TRUE;
-  } else if (written) {
-    written = GetOverlappedResult(record->pipe, &ov, &writtenBytes, TRUE);
-    error = written ? ERROR_SUCCESS : GetLastError();
+  if (WriteBlock(record, block, sizeBytes)) return TRUE;
+  record->keepable = FALSE;  // a failed send closes the connection
+  // A kept connection whose listener has gone since: one new connection,
+  // then the message again (a refused pipe message is not half written).
+  const DWORD error = GetLastError();
+  if (!record->reused ||
+      (error != ERROR_NO_DATA && error != ERROR_BROKEN_PIPE && error != ERROR_PIPE_NOT_CONNECTED)) {
+    return FALSE;
   }
-  if (written && writtenBytes != sizeBytes) {
+  record->reused = FALSE;
+  UniqueFile pipe(ConnectToQueue(record->path));
+  if (!pipe.valid()) {
     record->broken = TRUE;
-    written = FALSE;
-    error = ERROR_WRITE_FAULT;
+    return FALSE;
   }
-  if (!written) SetLastError(error == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT : error);
-  return written;
+  CloseHandle(record->pipe);
+  record->pipe = pipe.release();
+  if (WriteBlock(record, block, sizeBytes)) {
+    record->keepable = TRUE;
+    return TRUE;
+  }
+  return FALSE;
 }
 
 extern "C" BOOL WINAPI MsgQueFree(void* block) {
@@ -204,7 +339,11 @@ extern "C" BOOL WINAPI MsgQueDelete(MsgQueHandle queue) {
     return FALSE;
   }
   record->magic = 0;
-  CloseHandle(record->pipe);
+  if (record->keepable && !record->broken) {
+    KeepConnection(record->path, record->pipe);
+  } else {
+    CloseHandle(record->pipe);
+  }
   CloseHandle(record->writeDone);
   return HeapFree(GetProcessHeap(), 0, record);
 }
