@@ -30,10 +30,10 @@ struct QueueRecord {
 // The connection a thread keeps between its queues. Only a thread that is not
 // impersonating keeps one: the server was checked against the process's
 // identity, which does not change.
+// The whole record is kept, its write event with it.
 struct KeptConnection {
   KeptConnection* next;
-  HANDLE pipe;  // INVALID_HANDLE_VALUE while none is kept
-  WCHAR path[kPipePathChars];
+  QueueRecord* record;  // null while none is kept
 };
 
 DWORD keptSlot = TLS_OUT_OF_INDEXES;
@@ -123,37 +123,51 @@ bool ThreadActsAsProcess() {
   return GetLastError() == ERROR_NO_TOKEN;
 }
 
-// The thread's kept connection to path, handed over; INVALID_HANDLE_VALUE
-// when it keeps none (one to another queue is closed).
-HANDLE TakeKeptConnection(const WCHAR* path) {
-  if (keptSlot == TLS_OUT_OF_INDEXES) return INVALID_HANDLE_VALUE;
-  KeptConnection* kept = static_cast<KeptConnection*>(TlsGetValue(keptSlot));
-  if (!kept || kept->pipe == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-  UniqueFile pipe(std::exchange(kept->pipe, INVALID_HANDLE_VALUE));
-  return std::wcscmp(kept->path, path) == 0 ? pipe.release() : INVALID_HANDLE_VALUE;
+void CloseRecord(QueueRecord* record) {
+  record->magic = 0;
+  CloseHandle(record->pipe);
+  CloseHandle(record->writeDone);
+  HeapFree(GetProcessHeap(), 0, record);
 }
 
-void KeepConnection(const WCHAR* path, HANDLE pipe) {
-  UniqueFile owned(pipe);
-  if (keptSlot == TLS_OUT_OF_INDEXES) return;
-  KeptConnection* kept = static_cast<KeptConnection*>(TlsGetValue(keptSlot));
-  if (!kept) {
+KeptConnection* ThreadsKeptConnection() {
+  if (keptSlot == TLS_OUT_OF_INDEXES) return nullptr;
+  return static_cast<KeptConnection*>(TlsGetValue(keptSlot));
+}
+
+// The thread's kept record for path, handed over; null when it keeps none or
+// is impersonating (a record for another queue is closed).
+QueueRecord* TakeKeptRecord(const WCHAR* path) {
+  KeptConnection* kept = ThreadsKeptConnection();
+  if (!kept || !kept->record) return nullptr;
+  QueueRecord* record = std::exchange(kept->record, nullptr);
+  if (std::wcscmp(record->path, path) == 0 && ThreadActsAsProcess()) return record;
+  CloseRecord(record);
+  return nullptr;
+}
+
+void KeepRecord(QueueRecord* record) {
+  KeptConnection* kept = ThreadsKeptConnection();
+  if (!kept && keptSlot != TLS_OUT_OF_INDEXES) {
     kept = static_cast<KeptConnection*>(
         HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(KeptConnection)));
-    if (!kept) return;
-    if (!TlsSetValue(keptSlot, kept)) {
+    if (kept && !TlsSetValue(keptSlot, kept)) {
       HeapFree(GetProcessHeap(), 0, kept);
-      return;
+      kept = nullptr;
     }
-    EnterCriticalSection(&keptLock);
-    kept->next = keptList;
-    keptList = kept;
-    LeaveCriticalSection(&keptLock);
-  } else if (kept->pipe != INVALID_HANDLE_VALUE) {
-    CloseHandle(kept->pipe);
+    if (kept) {
+      EnterCriticalSection(&keptLock);
+      kept->next = keptList;
+      keptList = kept;
+      LeaveCriticalSection(&keptLock);
+    }
   }
-  CopyBounded(kept->path, kPipePathChars, path);
-  kept->pipe = owned.release();
+  if (!kept) {
+    CloseRecord(record);
+    return;
+  }
+  if (kept->record) CloseRecord(kept->record);
+  kept->record = record;
 }
 
 // Closes the kept connection of the thread ending (thread) or of every
@@ -167,7 +181,7 @@ void DropKeptConnections(KeptConnection* thread) {
       continue;
     }
     *link = kept->next;
-    if (kept->pipe != INVALID_HANDLE_VALUE) CloseHandle(kept->pipe);
+    if (kept->record) CloseRecord(kept->record);
     HeapFree(GetProcessHeap(), 0, kept);
   }
   LeaveCriticalSection(&keptLock);
@@ -213,10 +227,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) {
       keptSlot = TlsAlloc();
       break;
     case DLL_THREAD_DETACH:
-      if (keptSlot != TLS_OUT_OF_INDEXES) {
-        KeptConnection* kept = static_cast<KeptConnection*>(TlsGetValue(keptSlot));
-        if (kept) DropKeptConnections(kept);
-      }
+      if (KeptConnection* kept = ThreadsKeptConnection()) DropKeptConnections(kept);
       break;
     case DLL_PROCESS_DETACH:
       // At process exit the handles go with the process.
@@ -241,10 +252,14 @@ extern "C" BOOL WINAPI MsgQueCreate(const WCHAR* queueName, DWORD mode, MsgQueHa
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const bool keepable = ThreadActsAsProcess();
-  UniqueFile pipe(keepable ? TakeKeptConnection(path) : INVALID_HANDLE_VALUE);
-  const bool reused = pipe.valid();
-  if (!reused) pipe.reset(ConnectToQueue(path));
+  QueueRecord* kept = TakeKeptRecord(path);
+  if (kept) {
+    kept->magic = kQueueMagic;
+    kept->reused = TRUE;
+    *queue = kept;
+    return TRUE;
+  }
+  UniqueFile pipe(ConnectToQueue(path));
   if (!pipe.valid()) return FALSE;
   UniqueHandle writeDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   auto* record = writeDone.valid() ? static_cast<QueueRecord*>(HeapAlloc(
@@ -258,8 +273,7 @@ extern "C" BOOL WINAPI MsgQueCreate(const WCHAR* queueName, DWORD mode, MsgQueHa
   record->magic = kQueueMagic;
   record->pipe = pipe.release();
   record->writeDone = writeDone.release();
-  record->keepable = keepable;
-  record->reused = reused;
+  record->keepable = ThreadActsAsProcess();
   CopyBounded(record->path, kPipePathChars, path);
   *queue = record;
   return TRUE;
@@ -338,12 +352,11 @@ extern "C" BOOL WINAPI MsgQueDelete(MsgQueHandle queue) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  record->magic = 0;
   if (record->keepable && !record->broken) {
-    KeepConnection(record->path, record->pipe);
+    record->magic = 0;
+    KeepRecord(record);
   } else {
-    CloseHandle(record->pipe);
+    CloseRecord(record);
   }
-  CloseHandle(record->writeDone);
-  return HeapFree(GetProcessHeap(), 0, record);
+  return TRUE;
 }
