@@ -87,7 +87,7 @@ void CheckProgress(CaptureJob& job) {
 
 void AnnounceStart(CaptureJob& job) {
   if (!NotifyStartSpooling(job.settings.jobId, job.name.dataPath)) {
-    TraceText(L"Queue listener not reachable: this job's queue messages are dropped");
+    LogReasonText(L"Queue listener not reachable: this job's queue messages are dropped", nullptr);
   }
   job.startSent = true;
 }
@@ -391,9 +391,7 @@ bool LoadSettings(CaptureJob& job, const WCHAR* documentName) {
   if (const WCHAR* missing = MissingCaptureSetting(job.settings)) {
     // Nothing is written anywhere unexpected.
     TraceLabelled(L"Capture setting missing: ", missing);
-    WCHAR reason[kPathChars];
-    wsprintfW(reason, L"Job left in the spooler: setting missing or unusable: %.200s", missing);
-    TraceText(reason);
+    LogReasonText(L"Job left in the spooler: setting missing or unusable: ", missing);
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }

@@ -83,7 +83,7 @@ void LoadCaptureSettings(const WCHAR* documentName, CaptureSettings* settings) {
     if (expandedChars == 0 || expandedChars > kOutputFolderChars) settings->outputFolder[0] = L'\0';
   }
 
-  wsprintfW(settings->spoolFileName, L"%05.5d.SPL", settings->jobId);
+  FormatOneNumber(settings->spoolFileName, kPathChars, L"%05.5d.SPL", settings->jobId);
 
   CopyBounded(settings->wchDestinationLinkPath, kPathChars, settings->outputFolder);
   AppendBounded(settings->wchDestinationLinkPath, kPathChars, L"\\Temp");

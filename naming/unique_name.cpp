@@ -60,9 +60,11 @@ bool PathIsTaken(const WCHAR* path) {
   return search.valid();
 }
 
+constexpr size_t kNumberChars = 16;
+
 // Decimal without leading zeros; the whole LONG range.
 size_t FormatNumber(LONG number, WCHAR* digits) {
-  return static_cast<size_t>(wsprintfW(digits, L"%d", number));
+  return FormatOneNumber(digits, kNumberChars, L"%d", number);
 }
 
 // folder + base + number + "." + extension; the caller has checked the fit.
@@ -150,7 +152,7 @@ BOOL FindUniqueNameForOutputFile(LONG firstNumber, const WCHAR* outputFolder, co
   // Bounded, so that a folder whose every candidate is taken (or reported as
   // taken) ends the search instead of holding the spooler's thread forever.
   for (unsigned attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-    WCHAR digits[16] = L"";
+    WCHAR digits[kNumberChars] = L"";
     size_t digitsChars = numbered ? FormatNumber(number, digits) : 0;
     size_t fixedChars = folderChars + digitsChars + suffixChars;
     if (fixedChars + minBaseChars > maxPathChars) {
@@ -193,8 +195,8 @@ BOOL FileExists(const WCHAR* path) {
 }
 
 CreateHardLinkWFunction GetCreateHardLinkW() {
-  // The module reference is kept: the address is used for the whole job.
-  HMODULE kernel = LoadLibraryW(L"kernel32.dll");
+  // KERNEL32 is in every process: look it up instead of loading it again.
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (!kernel) return nullptr;
   FARPROC address = GetProcAddress(kernel, "CreateHardLinkW");
   if (!address) return nullptr;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cwchar>
 
 #include "platform/win.h"
 
@@ -38,4 +39,17 @@ inline void CopyPadded(WCHAR* field, size_t capacityChars, const WCHAR* text) {
     for (; i < capacityChars && text[i]; ++i) field[i] = text[i];
   }
   for (; i < capacityChars; ++i) field[i] = 0;
+}
+
+// One number formatted into destination by a printf format whose only
+// conversion takes an int ("%d", "%05.5d"), as wsprintfW formats it; the C
+// runtime's formatter spares the DLLs an import of USER32 for this alone.
+// Returns the characters written; a text that does not fit is cut.
+inline size_t FormatOneNumber(WCHAR* destination, size_t capacityChars, const WCHAR* format,
+                              LONG value) {
+  if (!destination || capacityChars == 0) return 0;
+  const int written = _snwprintf(destination, capacityChars - 1, format, static_cast<int>(value));
+  destination[capacityChars - 1] = L'\0';
+  if (written < 0) return CopyBounded(destination, capacityChars, destination);
+  return static_cast<size_t>(written);
 }

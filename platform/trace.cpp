@@ -29,9 +29,10 @@ void AppendLogLine(const WCHAR* text) {
   GetLocalTime(&now);
   WCHAR line[kLineChars];
   const int prefixChars =
-      wsprintfW(line, L"%04u-%02u-%02u %02u:%02u:%02u.%03u pid %lu job %ld ", now.wYear, now.wMonth,
-                now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
-                GetCurrentProcessId(), captureLog.jobId);
+      _snwprintf(line, kLineChars - 1, L"%04u-%02u-%02u %02u:%02u:%02u.%03u pid %lu job %ld ",
+                 now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                 now.wMilliseconds, GetCurrentProcessId(), captureLog.jobId);
+  if (prefixChars < 0) return;
   DWORD used = static_cast<DWORD>(prefixChars);
   // Line breaks inside the text would split the line.
   for (const WCHAR* unit = text; *unit && used + 3 < kLineChars; ++unit) {
@@ -68,7 +69,8 @@ void RotateIfFull(const WCHAR* path) {
   if (!GetFileAttributesExW(path, GetFileExInfoStandard, &attributes)) return;
   if (attributes.nFileSizeHigh == 0 && attributes.nFileSizeLow < kCaptureLogLimitBytes) return;
   WCHAR older[kCaptureLogPathChars + 2];
-  if (wsprintfW(older, L"%s.1", path) <= 0) return;
+  CopyBounded(older, kCaptureLogPathChars + 2, path);
+  AppendBounded(older, kCaptureLogPathChars + 2, L".1");
   MoveFileExW(path, older, MOVEFILE_REPLACE_EXISTING);
 }
 
@@ -100,7 +102,21 @@ void TraceReason(const WCHAR* what, DWORD error) {
     system[end - 1] = L'\0';
   }
   WCHAR message[kLineChars];
-  wsprintfW(message, L"%.300s: %.500s (error %lu)", what, system, error);
+  WCHAR number[16];
+  FormatOneNumber(number, 16, L"%d", static_cast<LONG>(error));
+  CopyBounded(message, kLineChars, what, 300);
+  AppendBounded(message, kLineChars, L": ");
+  AppendBounded(message, kLineChars, system);
+  AppendBounded(message, kLineChars, L" (error ");
+  AppendBounded(message, kLineChars, number);
+  AppendBounded(message, kLineChars, L")");
+  AppendLogLine(message);
+}
+
+void LogReasonText(const WCHAR* what, const WCHAR* detail) {
+  WCHAR message[kLineChars];
+  CopyBounded(message, kLineChars, what, 300);
+  AppendBounded(message, kLineChars, detail ? detail : L"");
   AppendLogLine(message);
 }
 

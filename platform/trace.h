@@ -2,6 +2,7 @@
 // runs with the operator's capture log switched on, as one line into the log.
 #pragma once
 
+#include "platform/text.h"
 #include "platform/win.h"
 
 // One message.
@@ -14,10 +15,10 @@ inline void TraceLabelled(const WCHAR* label, const WCHAR* value) {
   TraceText(value);
 }
 
-// One message from a wsprintf format with one number.
+// One message from a format with one number.
 inline void TraceNumber(const WCHAR* format, DWORD value) {
   WCHAR message[260];
-  wsprintfW(message, format, value);
+  FormatOneNumber(message, sizeof(message) / sizeof(WCHAR), format, static_cast<LONG>(value));
   TraceText(message);
 }
 
@@ -25,6 +26,8 @@ inline void TraceNumber(const WCHAR* format, DWORD value) {
 // own traces only): what happened, then the system's text of error ("There is
 // not enough space on the disk.") and its number.
 void TraceReason(const WCHAR* what, DWORD error);
+// The same without an error: what happened, then a detail (may be null).
+void LogReasonText(const WCHAR* what, const WCHAR* detail);
 
 // The capture log of the calling thread's job ("CaptureLog"): the value is
 // read once, a log of kCaptureLogLimitBytes or more is renamed to "<log>.1",

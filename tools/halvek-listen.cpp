@@ -19,11 +19,12 @@
 
 namespace {
 
-// One pipe instance: a sender can connect only after the previous message was
-// read, so messages are printed in the order they were sent (several
-// instances served by several threads printed a job's progress out of order).
-// Senders that find the instance busy wait for it, within their time bound.
-constexpr int kInstances = 1;
+// Several pipe instances, each read by its own thread in order. A sending
+// thread keeps its connection from one message to the next, so a job's
+// messages come through one instance and are printed in the order they were
+// sent; jobs sending at once use different instances. A sender that finds
+// every instance busy waits within its time bound.
+constexpr int kInstances = 16;
 
 struct ListenState {
   CRITICAL_SECTION outputLock;

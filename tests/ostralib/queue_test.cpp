@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
 
+#include "platform/holders.h"
 #include "platform/ostralib.h"
 #include "tests/ostralib/queue_listener.h"
 
@@ -227,6 +232,92 @@ TEST(QueueSend, RejectsSizeWordsOutsideTheBlockAndForeignArguments) {
   c.listener.Stop();
   EXPECT_FALSE(MsgQueSendMessage(c.queue, block));  // the listener has gone
   MsgQueFree(block);
+}
+
+// One message {size, sender, number} through a queue of its own, as a job
+// sends each notice.
+bool SendNumbered(const std::wstring& name, DWORD sender, DWORD number) {
+  MsgQueHandle queue = nullptr;
+  if (!MsgQueCreate(name.c_str(), 1, &queue)) return false;
+  const DWORD words[3] = {sizeof(words), sender, number};
+  BYTE* block = static_cast<BYTE*>(MsgQueAlloc(sizeof(words)));
+  bool sent = false;
+  if (block) {
+    std::memcpy(block, words, sizeof(words));
+    sent = MsgQueSendMessage(queue, block);
+    MsgQueFree(block);
+  }
+  MsgQueDelete(queue);
+  return sent;
+}
+
+// Keeps {sender, number} of each message, each after a pause that differs
+// from one message to the next, as readers that take turns unevenly.
+struct UnevenReaders {
+  std::mutex lock;
+  std::vector<std::pair<DWORD, DWORD>> got;
+  static void Keep(void* self, const BYTE* message, DWORD sizeBytes, bool) {
+    DWORD words[3] = {};
+    if (sizeBytes != sizeof(words)) return;
+    std::memcpy(words, message, sizeof(words));
+    Sleep(words[2] % 3);
+    UnevenReaders* readers = static_cast<UnevenReaders*>(self);
+    std::lock_guard<std::mutex> hold(readers->lock);
+    readers->got.emplace_back(words[1], words[2]);
+  }
+};
+
+// Several instances serve senders at once, yet each sender's messages arrive
+// in the order sent; a listener that has gone and come back gets the next
+// message all the same.
+TEST(QueueSend, EachSendersMessagesArriveInOrder) {
+  const std::wstring name = UniqueQueueName(L"order");
+  constexpr DWORD kSenders = 3, kPerSender = 30;
+  UniqueHandle owner(ostralib::ClaimQueue(name.c_str()));
+  const UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UnevenReaders readers;
+  std::vector<UniqueFile> pipes;
+  std::vector<std::thread> serving;
+  for (DWORD i = 0; i < 2 * kSenders; ++i) {
+    pipes.emplace_back(ostralib::CreateQueueServerInstance(name.c_str(), i == 0));
+    ASSERT_TRUE(pipes.back().valid());
+    serving.emplace_back([&, pipe = pipes.back().get()] {
+      ostralib::ServeQueueInstance(pipe, stop.get(), UnevenReaders::Keep, &readers);
+    });
+  }
+  std::vector<std::thread> senders;
+  std::vector<int> failures(kSenders, 0);
+  for (DWORD s = 0; s < kSenders; ++s) {
+    senders.emplace_back([&, s] {
+      for (DWORD n = 0; n < kPerSender; ++n) failures[s] += !SendNumbered(name, s, n);
+    });
+  }
+  for (std::thread& sender : senders) sender.join();
+  EXPECT_EQ(std::vector<int>(kSenders, 0), failures);
+  const auto readCount = [&] {
+    std::lock_guard<std::mutex> hold(readers.lock);
+    return readers.got.size();
+  };
+  for (int round = 0; round < 600 && readCount() < kSenders * kPerSender; ++round) Sleep(50);
+  // This thread, sender kSenders, now keeps a connection to an instance.
+  EXPECT_TRUE(SendNumbered(name, kSenders, 0));
+  for (int round = 0; round < 600 && readCount() <= kSenders * kPerSender; ++round) Sleep(50);
+  SetEvent(stop.get());
+  for (std::thread& thread : serving) thread.join();
+  std::vector<DWORD> next(kSenders + 1, 0);
+  for (const auto& message : readers.got) {
+    ASSERT_LE(message.first, kSenders);
+    EXPECT_EQ(next[message.first]++, message.second) << "sender " << message.first;
+  }
+  std::vector<DWORD> expected(kSenders, kPerSender);
+  expected.push_back(1);
+  EXPECT_EQ(expected, next);
+  pipes.clear();  // the listener goes
+  owner.reset();
+  TestListener again;
+  ASSERT_TRUE(again.Start(name, 1));
+  EXPECT_TRUE(SendNumbered(name, 0, 0));
+  EXPECT_EQ(1u, again.WaitFor([](const Messages& got) { return !got.empty(); }).size());
 }
 
 // A listener that owns the pipe but never reads: neither create nor send may wait for it.
