@@ -86,24 +86,6 @@ inline RunResult Setup(const std::wstring& arguments) {
   return Run(L"halvek-setup.exe", arguments);
 }
 
-// Wine writes a client's debug channels to the Unix stderr it inherits, which
-// run-group.sh sends to HALVEK_E2E_TRACE; the output gains the lines this
-// print added there: the spooler's verdicts and the processor's debug output.
-inline RunResult PrintTraced(const std::wstring& arguments) {
-  WCHAR unixPath[MAX_PATH] = {};
-  const DWORD lengthChars = GetEnvironmentVariableW(L"HALVEK_E2E_TRACE", unixPath, MAX_PATH);
-  std::wstring trace = L"Z:" + std::wstring(unixPath, lengthChars < MAX_PATH ? lengthChars : 0);
-  std::replace(trace.begin(), trace.end(), L'/', L'\\');
-  std::string before, after;
-  ReadFileBytes(trace, &before);
-  RunResult result = Run(L"halvek-print.exe", arguments,
-                         L"-all,+loaddll,warn+seh,warn+debugstr,+localspl,+winspool");
-  ReadFileBytes(trace, &after);
-  result.output +=
-      after.size() > before.size() ? after.substr(before.size()) : "(no trace: use run-group.sh)";
-  return result;
-}
-
 inline std::wstring SpoolFolder() {
   return tools::SystemFolder() + L"\\spool\\PRINTERS";
 }

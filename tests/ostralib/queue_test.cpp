@@ -37,96 +37,6 @@ struct Connected {
   }
 };
 
-TEST(QueueCreate, RefusedWithoutListenerBadArgumentsOrSecondOwner) {
-  MsgQueHandle queue = reinterpret_cast<MsgQueHandle>(1);
-  EXPECT_FALSE(MsgQueCreate(UniqueQueueName(L"none").c_str(), 1, &queue));  // fails at once
-  EXPECT_EQ(nullptr, queue);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-  Connected good;
-  ASSERT_TRUE(good.ok);
-  const std::wstring tooLong(ostralib::kMaxQueueNameChars + 1, L'q');
-  EXPECT_FALSE(MsgQueCreate(good.name.c_str(), 1, nullptr));
-  for (DWORD mode : {0, 2}) EXPECT_FALSE(MsgQueCreate(good.name.c_str(), mode, &queue)) << mode;
-  for (const WCHAR* name :
-       {static_cast<const WCHAR*>(nullptr), L"", L"..\\RequestQue", tooLong.c_str()}) {
-    EXPECT_FALSE(MsgQueCreate(name, 1, &queue));
-  }
-  EXPECT_EQ(nullptr, queue);
-  EXPECT_FALSE(TestListener().Start(good.name, 1));
-}
-
-// Points one of a module's imported functions somewhere else for the life of
-// the patch, through the module's import address table.
-class ImportPatch {
- public:
-  ImportPatch(HMODULE module, const char* dllName, const char* function, void* replacement) {
-    BYTE* base = reinterpret_cast<BYTE*>(module);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-    for (; imports.VirtualAddress && entry->Name && !slot_; ++entry) {
-      if (_stricmp(reinterpret_cast<const char*>(base + entry->Name), dllName) != 0) continue;
-      auto* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
-      auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
-      for (; name->u1.AddressOfData && !slot_; ++name, ++slot) {
-        if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
-        const auto* byName =
-            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
-        if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
-          slot_ = &slot->u1.Function;
-        }
-      }
-    }
-    if (slot_) original_ = Swap(reinterpret_cast<ULONG_PTR>(replacement));
-  }
-  ~ImportPatch() {
-    if (slot_) Swap(original_);
-  }
-  bool applied() const { return slot_ != nullptr; }
-
- private:
-  ULONG_PTR Swap(ULONG_PTR value) {
-    DWORD protection = 0;
-    VirtualProtect(slot_, sizeof(*slot_), PAGE_READWRITE, &protection);
-    const ULONG_PTR previous = *slot_;
-    *slot_ = value;
-    VirtualProtect(slot_, sizeof(*slot_), protection, &protection);
-    return previous;
-  }
-  ULONG_PTR* slot_ = nullptr;
-  ULONG_PTR original_ = 0;
-};
-
-DWORD gQueueOpenFlags = 0;
-
-HANDLE WINAPI RecordingCreateFileW(const WCHAR* name, DWORD access, DWORD share,
-                                   SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
-                                   HANDLE templateFile) {
-  gQueueOpenFlags = flags;
-  return CreateFileW(name, access, share, security, disposition, flags, templateFile);
-}
-
-// The sender may be LocalSystem: the listener may identify it, never act as it.
-TEST(QueueCreate, OpensThePipeForIdentificationOnly) {
-  const std::wstring name = UniqueQueueName(L"sqos");
-  TestListener listener;
-  ASSERT_TRUE(listener.Start(name, 1));
-  gQueueOpenFlags = 0;
-  MsgQueHandle queue = nullptr;
-  {
-    const ImportPatch patch(GetModuleHandleW(L"ostralib.dll"), "kernel32.dll", "CreateFileW",
-                            reinterpret_cast<void*>(&RecordingCreateFileW));
-    ASSERT_TRUE(patch.applied());
-    ASSERT_TRUE(MsgQueCreate(name.c_str(), 1, &queue));
-  }
-  MsgQueDelete(queue);
-  EXPECT_NE(gQueueOpenFlags & SECURITY_SQOS_PRESENT, 0u);
-  const DWORD level = gQueueOpenFlags & (SECURITY_IMPERSONATION | SECURITY_DELEGATION);
-  EXPECT_TRUE(level == SECURITY_ANONYMOUS || level == SECURITY_IDENTIFICATION) << level;
-}
-
 // A sender hands its messages only to a listener that could read the
 // captured files anyway.
 TEST(QueueServerCheck, TrustsOnlyTheSendersAccountSystemAndAdministrators) {
@@ -173,42 +83,8 @@ TEST(QueueServerCheck, TrustsOnlyTheSendersAccountSystemAndAdministrators) {
   }
 }
 
-TEST(QueueAlloc, ZeroedBlocksWithinTheLimitsAndOnlyOwnBlocksReleased) {
-  for (DWORD sizeBytes : {0ul, 3ul, ostralib::kMaxMessageBytes + 1ul, 0xFFFFFFFFul}) {
-    EXPECT_EQ(nullptr, MsgQueAlloc(sizeBytes)) << sizeBytes;
-  }
-  for (DWORD sizeBytes : {732ul, static_cast<unsigned long>(ostralib::kMaxMessageBytes)}) {
-    BYTE* block = static_cast<BYTE*>(MsgQueAlloc(sizeBytes));
-    ASSERT_NE(nullptr, block);
-    EXPECT_EQ(std::vector<BYTE>(sizeBytes, 0), std::vector<BYTE>(block, block + sizeBytes));
-    EXPECT_TRUE(MsgQueFree(block));
-  }
-  std::vector<BYTE> foreign(64, 0);  // room before it, so the check reads in bounds
-  for (void* block : {static_cast<void*>(nullptr), static_cast<void*>(&foreign[32])}) {
-    EXPECT_FALSE(MsgQueFree(block));
-    EXPECT_FALSE(MsgQueDelete(block));
-  }
-}
-
-TEST(QueueSend, MessagesArriveWholeAndOnlyTheDeclaredSize) {
-  Connected c;
-  ASSERT_TRUE(c.ok);
-  const DWORD cases[][2] = {{732, 0}, {4, 0}, {88, 0}, {ostralib::kMaxMessageBytes, 0}, {100, 40}};
-  std::vector<std::vector<BYTE>> sent;
-  for (const auto& size : cases) {
-    BYTE* block = PatternBlock(size[0], size[1]);
-    ASSERT_NE(nullptr, block);
-    sent.emplace_back(block, block + (size[1] ? size[1] : size[0]));
-    EXPECT_TRUE(MsgQueSendMessage(c.queue, block));
-    std::memset(block, 0xEE, size[0]);  // nothing of the block is kept after the send
-    EXPECT_TRUE(MsgQueFree(block));
-  }
-  const Messages got = c.Sent(sent.size());
-  EXPECT_EQ(sent, got);
-}
-
 // A size word that does not fit the block would make the send read past it.
-TEST(QueueSend, RejectsSizeWordsOutsideTheBlockAndForeignArguments) {
+TEST(QueueSend, RejectsSizeWordsOutsideTheBlock) {
   Connected c;
   ASSERT_TRUE(c.ok);
   for (DWORD declaredBytes : {0ul, 3ul, 89ul, 0xFFFFFFFFul}) {
@@ -217,11 +93,7 @@ TEST(QueueSend, RejectsSizeWordsOutsideTheBlockAndForeignArguments) {
     EXPECT_FALSE(MsgQueSendMessage(c.queue, block)) << declaredBytes;
     MsgQueFree(block);
   }
-  std::vector<BYTE> foreign(64, 0);
-  EXPECT_FALSE(MsgQueSendMessage(c.queue, nullptr));
-  EXPECT_FALSE(MsgQueSendMessage(c.queue, &foreign[32]));
   BYTE* block = PatternBlock(88);
-  EXPECT_FALSE(MsgQueSendMessage(nullptr, block));
   EXPECT_TRUE(MsgQueSendMessage(c.queue, block));  // the queue is still good
   EXPECT_EQ(1u, c.listener.WaitFor([](const Messages& got) { return !got.empty(); }).size());
   c.listener.Stop();
