@@ -17,7 +17,7 @@ jobs=2
 rm -rf "$work"
 mkdir -p "$work"
 (cd "$root" && git ls-files -z --cached --others --exclude-standard |
-  xargs -0 cp --parents -t "$work")
+  xargs -0 cp -p --parents -t "$work")
 cmake -S "$work" -B "$tree" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="${work}/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$tree" -j "$jobs" >/dev/null
