@@ -31,13 +31,12 @@ TEST(OutputGuard, FoldersReachedThroughALinkAreRefused) {
 
 TEST(OutputGuard, FileMustLieInTheConfiguredFolderItself) {
   const std::wstring created = LinkFixture(L"linked\\guard.tmp");
-  HANDLE file = CreateFileW(created.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(FileLiesInFolder(file, LinkFixture(L"real\\").c_str()));
-  EXPECT_FALSE(FileLiesInFolder(file, LinkFixture(L"linked\\").c_str()));
-  EXPECT_FALSE(FileLiesInFolder(file, LinkFixture(L"real\\inner\\").c_str()));
-  CloseHandle(file);
+  const UniqueFile file(CreateFileW(created.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  ASSERT_TRUE(file.valid());
+  EXPECT_TRUE(FileLiesInFolder(file.get(), LinkFixture(L"real\\").c_str()));
+  EXPECT_FALSE(FileLiesInFolder(file.get(), LinkFixture(L"linked\\").c_str()));
+  EXPECT_FALSE(FileLiesInFolder(file.get(), LinkFixture(L"real\\inner\\").c_str()));
 }
 
 }  // namespace

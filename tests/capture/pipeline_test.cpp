@@ -86,6 +86,7 @@ TEST_F(PipelineTest, NameAndExtensionRules) {
       {"<?xml version=\"1.0\"?><ppml>\n", L"", -1, L"spoold_file"},
       {"no signature\n%%Title:layers.psd\n", L"", -1, L"layers.psd"},
       {"no signature\n%%Title:notes.doc\n", L"Memo.txt", -1, L"notes.txt"},
+      {"no signature\n%%Title:scan.pdf\n", L"Memo.txt", -1, L"scan.pdf"},
       {"%PDF-1.7\nno title here", L"Invoice 7.pdf", -1, L"Invoice 7.pdf"},
       // A plain title is not trusted with InterpretTitle 0, a decoded one is.
       {PdfWithTitle("FromTitle", 200), L"FromName.pdf", 0, L"FromName.PDF"},
@@ -114,10 +115,8 @@ TEST_F(PipelineTest, NameTakenAfterTheProbeIsProbedAgainNeverOpened) {
     if (racesLeft-- > 0) {
       EXPECT_TRUE(WriteNewFile(dataPath, "someone else's data"));
     }
-    HANDLE file = CreateFileW(dataPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return FALSE;
-    CloseHandle(file);
-    return TRUE;
+    return UniqueFile(CreateFileW(dataPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr))
+        .valid();
   };
   WCHAR outputPath[270];
   WCHAR ticketPath[270];
@@ -249,11 +248,10 @@ TEST_F(PipelineTest, ImpersonationIsDroppedForTheJobAndRestoredAfter) {
   ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
   std::atomic<int> readsWithToken{0};
   sd::SetHook([&](sd::SpoolerCall call, unsigned) {
-    HANDLE token = nullptr;
+    UniqueHandle token;
     if (call == sd::SpoolerCall::ReadPrinter &&
-        OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+        OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) {
       ++readsWithToken;
-      CloseHandle(token);
     }
   });
   CaptureRequest request;
@@ -261,9 +259,8 @@ TEST_F(PipelineTest, ImpersonationIsDroppedForTheJobAndRestoredAfter) {
   EXPECT_TRUE(Capture(request));
   sd::SetHook(nullptr);
   EXPECT_EQ(readsWithToken, 0);
-  HANDLE token = nullptr;
-  EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
-  if (token) CloseHandle(token);
+  UniqueHandle token;
+  EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()));
   RevertToSelf();
 }
 

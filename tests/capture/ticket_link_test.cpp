@@ -90,13 +90,10 @@ TEST(TrySplitBuffer, NeverReadsPastThePiece) {
 class TicketLinkTest : public CaptureTest {
  protected:
   static unsigned LinkCount(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
+    const UniqueFile file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
     BY_HANDLE_FILE_INFORMATION info = {};
-    GetFileInformationByHandle(file, &info);
-    CloseHandle(file);
-    return info.nNumberOfLinks;
+    return file.valid() && GetFileInformationByHandle(file.get(), &info) ? info.nNumberOfLinks : 0;
   }
 };
 

@@ -30,29 +30,30 @@ std::string JsonPath(const std::wstring& path) {
 
 // The queue's listener as a separate process writing to a log file.
 struct Listener {
-  PROCESS_INFORMATION process = {};
-  bool started = false;
+  UniqueHandle process;
 
   void Start(int messages) {
     DeleteFileW(kListenLog.c_str());
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE log = CreateFileW(kListenLog.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(log, INVALID_HANDLE_VALUE);
+    const UniqueFile log(CreateFileW(kListenLog.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(log.valid());
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = log;
-    startup.hStdError = log;
+    startup.hStdOutput = startup.hStdError = log.get();
     std::wstring line = Quote(tools::ModuleFolder() + L"\\halvek-listen.exe") + L" --count " +
                         std::to_wstring(messages);
-    started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                             nullptr, &startup, &process) != FALSE;
-    CloseHandle(log);
-    ASSERT_TRUE(started) << GetLastError();
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                               nullptr, &startup, &started))
+        << GetLastError();
+    const UniqueHandle thread(started.hThread);
+    process.reset(started.hProcess);
     // Ready once it says so; a listener that died instead ends the wait.
     while (!Contains(ReadWholeFile(kListenLog), "listening on the queue")) {
-      ASSERT_EQ(WaitForSingleObject(process.hProcess, 50), static_cast<DWORD>(WAIT_TIMEOUT))
+      ASSERT_EQ(WaitForSingleObject(process.get(), 50), static_cast<DWORD>(WAIT_TIMEOUT))
           << "listener ended: " << ReadWholeFile(kListenLog);
     }
   }
@@ -60,11 +61,9 @@ struct Listener {
   // Waits for the listener to have heard its messages (it stops by itself
   // after --count of them) and returns its JSON lines.
   std::vector<std::string> Finish() {
-    if (!started) return {};
-    if (WaitForSingleObject(process.hProcess, 60000)) TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    started = false;
+    if (!process.valid()) return {};
+    if (WaitForSingleObject(process.get(), 60000)) TerminateProcess(process.get(), 1);
+    process.reset();
     std::vector<std::string> messages;
     std::istringstream text(ReadWholeFile(kListenLog));
     for (std::string line; std::getline(text, line);) {

@@ -69,16 +69,15 @@ inline RunResult Run(const std::wstring& program, const std::wstring& arguments,
                                       CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, &block[0],
                                       nullptr, &startup, &process);
   if (!created) return result;
+  const UniqueHandle thread(process.hThread), child(process.hProcess);
   writeEnd.reset();
   char buffer[4096];
   DWORD gotBytes = 0;
   while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &gotBytes, nullptr) && gotBytes > 0) {
     result.output.append(buffer, gotBytes);
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  GetExitCodeProcess(process.hProcess, &result.exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  WaitForSingleObject(child.get(), INFINITE);
+  GetExitCodeProcess(child.get(), &result.exitCode);
   return result;
 }
 

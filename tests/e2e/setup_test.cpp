@@ -19,18 +19,18 @@ std::wstring ProcessorDll() {
 
 // Every key and value under an HKLM key, one line each.
 void DumpRegTree(const std::wstring& key, std::vector<std::wstring>* lines) {
-  tools::KeyHolder holder;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &holder.key)) return;
+  UniqueKey holder;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, holder.put())) return;
   WCHAR name[512];
   for (DWORD index = 0;; ++index) {
     DWORD nameChars = 512;
-    if (RegEnumValueW(holder.key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr))
+    if (RegEnumValueW(holder.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr))
       break;
     lines->push_back(key + L"=" + name + L":" + RegValue(key, name));
   }
   for (DWORD index = 0;; ++index) {
     DWORD nameChars = 512;
-    if (RegEnumKeyExW(holder.key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr)) {
+    if (RegEnumKeyExW(holder.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr)) {
       break;
     }
     DumpRegTree(key + L"\\" + name, lines);

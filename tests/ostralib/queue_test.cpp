@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/holders.h"
 #include "platform/ostralib.h"
 #include "tests/ostralib/queue_listener.h"
 
@@ -104,8 +105,8 @@ TEST(QueueSend, RejectsSizeWordsOutsideTheBlock) {
 // A listener that owns the pipe but never reads: neither create nor send may wait for it.
 TEST(QueueSend, GivesUpWhenTheListenerStopsReading) {
   const std::wstring name = UniqueQueueName(L"stalled");
-  HANDLE pipe = ostralib::CreateQueueServerInstance(name.c_str(), true);
-  ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+  const UniqueFile pipe(ostralib::CreateQueueServerInstance(name.c_str(), true));
+  ASSERT_TRUE(pipe.valid());
   MsgQueHandle queue = nullptr, second = nullptr;
   ASSERT_TRUE(MsgQueCreate(name.c_str(), 1, &queue));
   EXPECT_FALSE(MsgQueCreate(name.c_str(), 1, &second));  // the only instance is taken
@@ -117,7 +118,6 @@ TEST(QueueSend, GivesUpWhenTheListenerStopsReading) {
   EXPECT_FALSE(MsgQueSendMessage(queue, block));  // a cancelled write spoils the queue
   MsgQueFree(block);
   MsgQueDelete(queue);
-  CloseHandle(pipe);
 }
 
 }  // namespace
