@@ -269,14 +269,7 @@ TEST_F(Capture, CopiedJobReportsProgressEvery512KiB) {
   }
 }
 
-TEST_F(Capture, OtherDatatypeIsRejectedAndTextIsCapturedLikeRaw) {
-  const std::wstring arguments = Quote(kPrinter) + L" " + Quote(Example(L"invoice.pdf"));
-  const RunResult other = e2e::Run(L"halvek-print.exe", arguments + L" --datatype OTHER");
-  EXPECT_EQ(other.exitCode, 1u) << other.output;
-  EXPECT_TRUE(Contains(other.output, "job 1: EndDocPrinter failed")) << other.output;
-  EXPECT_TRUE(ListFolder(kOutputFolder).empty()) << FolderText();
-  // The next client's job 1 reuses the rejected job's spool file name.
-  ASSERT_TRUE(FileExists(SpoolFolder() + L"\\00001.SPL"));
+TEST_F(Capture, TextIsCapturedLikeRaw) {
   PrintFile(Example(L"invoice.pdf"), L"--datatype TEXT --document-name text-job.pdf");
   ExpectOutput(L"text-job.PDF", Sample(L"invoice.pdf"));
   ExpectPortPath(L"text-job.PDF");
