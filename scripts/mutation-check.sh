@@ -18,6 +18,10 @@ rm -rf "$work"
 mkdir -p "$work"
 (cd "$root" && git ls-files -z --cached --others --exclude-standard |
   xargs -0 cp -p --parents -t "$work")
+# A run stopped halfway may have left a mutant built: the files that take
+# mutants are built afresh.
+grep -v '^#' "$list" | awk -F' [|] ' 'NF == 5 { print $2 }' | sort -u |
+  (cd "$work" && xargs -r touch)
 cmake -S "$work" -B "$tree" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="${work}/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$tree" -j "$jobs" >/dev/null
