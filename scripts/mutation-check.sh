@@ -14,10 +14,17 @@ list="${root}/scripts/mutants.txt"
 jobs=2
 
 "${root}/scripts/install-deps.sh" >/dev/null
-rm -rf "$work"
+# The copy keeps the times of files that did not change since the last run,
+# so that only what changed is built again.
+rm -rf "${work}.last"
+[[ -d "$work" ]] && mv "$work" "${work}.last"
 mkdir -p "$work"
 (cd "$root" && git ls-files -z --cached --others --exclude-standard |
   xargs -0 cp -p --parents -t "$work")
+(cd "$work" && find . -type f -print0) | while IFS= read -r -d '' file; do
+  cmp -s "${work}/${file}" "${work}.last/${file}" || touch "${work}/${file}"
+done
+rm -rf "${work}.last"
 # A run stopped halfway may have left a mutant built: the files that take
 # mutants are built afresh.
 grep -v '^#' "$list" | awk -F' [|] ' 'NF == 5 { print $2 }' | sort -u |
