@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/holders.h"
 #include "platform/win.h"
 #include "tests/support/registry_guard.h"
 #include "tests/support/spooler_double.h"

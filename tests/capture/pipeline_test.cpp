@@ -19,28 +19,24 @@ constexpr DWORD kStop = static_cast<DWORD>(SpoolingCommand::Stop);
 
 class PipelineTest : public CaptureTest {};
 
-TEST_F(PipelineTest, CapturedFileIsNamedAnnouncedAndHandedToThePort) {
-  CaptureRequest request;
-  request.bytes = PdfWithTitle("Quarterly", 100 * 1024);
-  ASSERT_TRUE(Capture(request));
-  const std::wstring path = outputFolder_ + L"Quarterly.PDF";
-  ASSERT_EQ(OutputFiles().size(), 1u);
-  EXPECT_TRUE(Output(L"Quarterly.PDF") == request.bytes);
-  EXPECT_EQ(PortPaths(), std::vector<std::wstring>{path});
-  const std::vector<RecordedMessage> messages = RecordedMessages();
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0].path, path);
-  EXPECT_EQ(messages[0].jobId, kCaptureJobId);
-  EXPECT_EQ(messages[1].command, kStop);
-  EXPECT_EQ(sd::OpenHandleCount(), 0);
-}
-
-TEST_F(PipelineTest, OutputIsByteIdenticalForEverySizeAndChunking) {
+// Whatever its size and however the reads cut it, a job lands whole under
+// its name, which is announced and handed to the port; progress goes out
+// once per 512 KiB crossed. An empty job leaves no file and no message.
+TEST_F(PipelineTest, OutputIsWholeAnnouncedAndHandedToThePort) {
   struct Case {
     size_t sizeBytes;
     DWORD maxChunkBytes;
-  } cases[] = {{0, 0},       {1, 0},         {32767, 0},    {32768, 0},    {32769, 0},
-               {3 << 20, 0}, {100000, 1000}, {70000, 4097}, {65536, 32767}};
+  } cases[] = {
+      // clang-format off
+      {0, 0},
+      {1, 0},
+      {32769, 0},
+      {512 * 1024 - 1, 0},
+      {3 << 20, 0},
+      {100000, 1000},
+      {70000, 4097},
+      // clang-format on
+  };
   LONG jobId = 100;
   for (const Case& c : cases) {
     ResetDoubles();
@@ -50,14 +46,29 @@ TEST_F(PipelineTest, OutputIsByteIdenticalForEverySizeAndChunking) {
     request.jobId = jobId++;
     request.documentName = L"Size" + std::to_wstring(c.sizeBytes) + L".bin";
     ASSERT_TRUE(Capture(request)) << c.sizeBytes;
+    EXPECT_EQ(sd::OpenHandleCount(), 0);
     if (c.sizeBytes == 0) {
-      // An empty job: no file, no message, an empty path document.
       EXPECT_TRUE(OutputFiles().empty());
       EXPECT_TRUE(RecordedMessages().empty());
       EXPECT_TRUE(PortPaths().at(0).empty());
       continue;
     }
-    EXPECT_TRUE(Output(request.documentName) == request.bytes) << c.sizeBytes;
+    const std::wstring path = outputFolder_ + request.documentName;
+    EXPECT_TRUE(ReadWholeFile(path) == request.bytes) << c.sizeBytes;
+    EXPECT_EQ(PortPaths(), std::vector<std::wstring>{path});
+    std::vector<RecordedMessage> expected = {{0, kStart, request.jobId, path, 0}};
+    for (DWORD step = 1; step <= (c.sizeBytes >> 19); ++step) {
+      expected.push_back({0, kProgress, request.jobId, L"", step << 19});
+    }
+    expected.push_back({0, kStop, request.jobId, L"", 0});
+    const std::vector<RecordedMessage> messages = RecordedMessages();
+    ASSERT_EQ(messages.size(), expected.size()) << c.sizeBytes;
+    for (size_t i = 0; i < messages.size(); ++i) {
+      EXPECT_EQ(messages[i].command, expected[i].command) << i;
+      EXPECT_EQ(messages[i].jobId, expected[i].jobId) << i;
+      EXPECT_EQ(messages[i].path, expected[i].path) << i;
+      EXPECT_EQ(messages[i].bytesSoFar, expected[i].bytesSoFar) << i;
+    }
   }
 }
 
@@ -68,6 +79,7 @@ TEST_F(PipelineTest, NameAndExtensionRules) {
     int interpretTitle;  // -1: not set
     const WCHAR* expected;
   } cases[] = {
+      // clang-format off
       {PdfWithTitle("Quarterly", 200), L"Ledger.dbf", -1, L"Quarterly.DBF"},
       {PdfWithTitle("Quarterly", 200), L"Ledger.txt", -1, L"Quarterly.PDF"},
       {"%!PS-Adobe-3.0\n%%Title:Poster\n", L"", -1, L"Poster.PS"},
@@ -76,11 +88,12 @@ TEST_F(PipelineTest, NameAndExtensionRules) {
       {"<?xml version=\"1.0\"?><ppml>\n", L"", -1, L"spoold_file"},
       {"no signature\n%%Title:layers.psd\n", L"", -1, L"layers.psd"},
       {"no signature\n%%Title:notes.doc\n", L"Memo.txt", -1, L"notes.txt"},
+      {"no signature\n%%Title:scan.pdf\n", L"Memo.txt", -1, L"scan.pdf"},
       {"%PDF-1.7\nno title here", L"Invoice 7.pdf", -1, L"Invoice 7.pdf"},
       // A plain title is not trusted with InterpretTitle 0, a decoded one is.
       {PdfWithTitle("FromTitle", 200), L"FromName.pdf", 0, L"FromName.PDF"},
-      {"%!PS-Adobe-3.0\n%%Creator: PScript5.dll Version 5.2.2\n%%Title: Decoded\n", L"Other.ps", 0,
-       L"Decoded.PS"},
+      {"%!PS-Adobe-3.0\n%%Creator: PScript5.dll Version 5.2.2\n%%Title: Decoded\n", L"Other.ps", 0, L"Decoded.PS"},
+      // clang-format on
   };
   LONG jobId = 200;
   for (const Case& c : cases) {
@@ -96,20 +109,6 @@ TEST_F(PipelineTest, NameAndExtensionRules) {
   }
 }
 
-TEST_F(PipelineTest, CollisionIsNumberedByTheJobIdOfTheDocumentName) {
-  ASSERT_TRUE(WriteNewFile(outputFolder_ + L"Quarterly.PDF", "older"));
-  CaptureRequest request;
-  request.bytes = PdfWithTitle("Quarterly", 1000);
-  request.jobId = 77;
-  HANDLE handle = OpenJob(request);
-  ASSERT_NE(handle, nullptr);
-  static_cast<PrintProcessorContext*>(handle)->JobId = 5;  // not the one that counts
-  EXPECT_TRUE(Print(handle, 77));
-  ClosePrintProcessor(handle);
-  EXPECT_EQ(Output(L"Quarterly.PDF"), "older");
-  EXPECT_TRUE(Output(L"Quarterly77.PDF") == request.bytes);
-}
-
 TEST_F(PipelineTest, NameTakenAfterTheProbeIsProbedAgainNeverOpened) {
   // Another writer takes each name the moment it has been probed, twice.
   static int racesLeft;
@@ -118,10 +117,8 @@ TEST_F(PipelineTest, NameTakenAfterTheProbeIsProbedAgainNeverOpened) {
     if (racesLeft-- > 0) {
       EXPECT_TRUE(WriteNewFile(dataPath, "someone else's data"));
     }
-    HANDLE file = CreateFileW(dataPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return FALSE;
-    CloseHandle(file);
-    return TRUE;
+    return UniqueFile(CreateFileW(dataPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr))
+        .valid();
   };
   WCHAR outputPath[270];
   WCHAR ticketPath[270];
@@ -134,36 +131,24 @@ TEST_F(PipelineTest, NameTakenAfterTheProbeIsProbedAgainNeverOpened) {
   EXPECT_EQ(Output(L"Report10.PDF"), "");
 }
 
-TEST_F(PipelineTest, ProgressOncePerHalfMebibyteCrossed) {
-  CaptureRequest request;
-  request.bytes = JobBytes(3 * 512 * 1024);
-  request.documentName = L"big.bin";
-  ASSERT_TRUE(Capture(request));
-  std::vector<DWORD> progress;
-  for (const RecordedMessage& message : RecordedMessages()) {
-    if (message.command == kProgress) progress.push_back(message.bytesSoFar);
-  }
-  EXPECT_EQ(progress, (std::vector<DWORD>{512 * 1024, 1024 * 1024, 1536 * 1024}));
-  ResetDoubles();
-  request.bytes.resize(512 * 1024 - 1);
-  ASSERT_TRUE(Capture(request));
-  EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
-}
-
-TEST(ProgressArithmetic, StepsKeepRisingPastFourGibibytes) {
-  const ULONGLONG gib4 = 1ull << 32;
-  EXPECT_EQ(ProgressStep(gib4 - 1), 8191u);
-  EXPECT_EQ(ProgressStep(gib4 + 524288), 8193u);
-  EXPECT_EQ(ProgressBytesField(1536 * 1024), 1536u * 1024u);
-  EXPECT_EQ(ProgressBytesField(gib4), 0xFFFFFFFFu);
-  EXPECT_EQ(ProgressBytesField(5 * gib4 + 7), 0xFFFFFFFFu);
-}
-
 // Every way a capture can end short of a file: result, last error, what is
 // left in the folder, what the queue and the port heard, what the spooler
 // was told to do with the job.
 TEST_F(PipelineTest, FailureExits) {
   const std::string ticket = "<?xml version=\"1.0\"?><xpif></xpif>\n";
+  const std::string pdf = PdfWithTitle("Failing", 100000);
+  const std::vector<DWORD> announced = {kStart, kStop}, none = {};
+  const std::vector<DWORD> deleted = {JOB_CONTROL_CANCEL, JOB_CONTROL_DELETE};
+  const std::wstring noFolder = root_->path + L"no such folder";
+  const auto failCall = [](sd::SpoolerCall call, unsigned nth) {
+    return [=]() { sd::FailCall(call, ERROR_GEN_FAILURE, nth); };
+  };
+  const auto failWrites = [](unsigned nth) {
+    return [=]() { FailOutputWritesFrom(nth, ERROR_DISK_FULL); };
+  };
+  const auto outputPath = [this](const std::wstring& path) {
+    return [=]() { SetOutputPath(path); };
+  };
   struct Case {
     const char* name;
     std::function<void()> arrange;
@@ -174,124 +159,35 @@ TEST_F(PipelineTest, FailureExits) {
     std::vector<DWORD> messages;
     std::vector<DWORD> setJobs;
   } cases[] = {
-      {"start doc fails",
-       []() { sd::FailCall(sd::SpoolerCall::StartDocPrinter, ERROR_GEN_FAILURE); },
-       "",
-       nullptr,
-       FALSE,
-       ERROR_GEN_FAILURE,
-       {},
-       {}},
-      {"job cannot be opened",
-       []() { sd::FailCall(sd::SpoolerCall::OpenPrinter, ERROR_GEN_FAILURE, 2); },
-       "",
-       nullptr,
-       FALSE,
-       ERROR_GEN_FAILURE,
-       {},
-       {}},
-      {"first read fails",
-       []() { sd::FailCall(sd::SpoolerCall::ReadPrinter, ERROR_GEN_FAILURE, 1); },
-       "",
-       nullptr,
-       TRUE,
-       0,
-       {},
-       {}},
-      {"later read fails",
-       []() { sd::FailCall(sd::SpoolerCall::ReadPrinter, ERROR_GEN_FAILURE, 3); },
-       "",
-       nullptr,
-       TRUE,
-       0,
-       {kStart, kStop},
-       {}},
-      {"first write fails",
-       []() { FailOutputWritesFrom(1, ERROR_DISK_FULL); },
-       "",
-       nullptr,
-       FALSE,
-       ERROR_DISK_FULL,
-       {kStart, kStop},
-       {}},
-      {"later write fails",
-       []() { FailOutputWritesFrom(3, ERROR_DISK_FULL); },
-       "",
-       nullptr,
-       FALSE,
-       ERROR_DISK_FULL,
-       {kStart, kStop},
-       {}},
-      {"ticket write fails",
-       []() { FailOutputWritesFrom(1, ERROR_DISK_FULL); },
-       ticket,
-       nullptr,
-       FALSE,
-       ERROR_DISK_FULL,
-       {},
-       {}},
-      {"data behind a ticket fails",
-       []() { FailOutputWritesFrom(2, ERROR_DISK_FULL); },
-       ticket + PdfWithTitle("Failing", 100000),
-       nullptr,
-       FALSE,
-       ERROR_DISK_FULL,
-       {kStart, kStop},
-       {}},
-      {"flush fails",
-       []() { FailOutputFlush(ERROR_DISK_FULL); },
-       "",
-       nullptr,
-       FALSE,
-       ERROR_DISK_FULL,
-       {kStart, kStop},
-       {}},
-      {"output cannot be created",
-       [this]() { SetOutputPath(root_->path + L"no such folder"); },
-       "",
-       nullptr,
-       FALSE,
-       0,
-       {},
-       {JOB_CONTROL_CANCEL, JOB_CONTROL_DELETE}},
-      {"no temporary ticket name",
-       [this]() { SetOutputPath(root_->path + L"no such folder"); },
-       ticket,
-       nullptr,
-       FALSE,
-       0,
-       {},
-       {JOB_CONTROL_CANCEL, JOB_CONTROL_DELETE}},
-      {"port setting missing",
-       []() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kHalvekMonitorKey); },
-       "",
-       nullptr,
-       FALSE,
-       ERROR_PATH_NOT_FOUND,
-       {},
-       {}},
-      {"no job number", []() {}, "", L"Halvek Cap Job 42", FALSE, ERROR_PATH_NOT_FOUND, {}, {}},
-      {"output folder behind a link",
-       [this]() { SetOutputPath(LinkFixture(L"linked\\")); },
-       "",
-       nullptr,
-       FALSE,
-       ERROR_ACCESS_DENIED,
-       {},
-       {}},
+      // clang-format off
+      {"start doc fails", failCall(sd::SpoolerCall::StartDocPrinter, 0), pdf, nullptr, FALSE, ERROR_GEN_FAILURE, none, none},
+      {"job cannot be opened", failCall(sd::SpoolerCall::OpenPrinter, 2), pdf, nullptr, FALSE, ERROR_GEN_FAILURE, none, none},
+      {"first read fails", failCall(sd::SpoolerCall::ReadPrinter, 1), pdf, nullptr, TRUE, 0, none, none},
+      {"later read fails", failCall(sd::SpoolerCall::ReadPrinter, 3), pdf, nullptr, TRUE, 0, announced, none},
+      {"first write fails", failWrites(1), pdf, nullptr, FALSE, ERROR_DISK_FULL, announced, none},
+      {"later write fails", failWrites(3), pdf, nullptr, FALSE, ERROR_DISK_FULL, announced, none},
+      {"ticket write fails", failWrites(1), ticket, nullptr, FALSE, ERROR_DISK_FULL, none, none},
+      {"data behind a ticket fails", failWrites(2), ticket + pdf, nullptr, FALSE, ERROR_DISK_FULL, announced, none},
+      {"flush fails", []() { FailOutputFlush(ERROR_DISK_FULL); }, pdf, nullptr, FALSE, ERROR_DISK_FULL, announced, none},
+      {"output cannot be created", outputPath(noFolder), pdf, nullptr, FALSE, 0, none, deleted},
+      {"no temporary ticket name", outputPath(noFolder), ticket, nullptr, FALSE, 0, none, deleted},
+      {"output path empty", outputPath(L""), pdf, nullptr, FALSE, ERROR_PATH_NOT_FOUND, none, none},
+      {"no job number", []() {}, pdf, L"Halvek Cap Job 42", FALSE, ERROR_PATH_NOT_FOUND, none, none},
+      {"output folder behind a link", outputPath(LinkFixture(L"linked\\")), pdf, nullptr, FALSE, ERROR_ACCESS_DENIED, none, none},
+      // clang-format on
   };
   LONG jobId = 300;
   for (const Case& c : cases) {
     ResetDoubles();
     c.arrange();
     CaptureRequest request;
-    request.bytes = c.bytes.empty() ? PdfWithTitle("Failing", 100000) : c.bytes;
+    request.bytes = c.bytes;
     request.jobId = jobId;
     HANDLE handle = OpenJob(request);
     ASSERT_NE(handle, nullptr) << c.name;
     std::wstring jobName = c.jobName ? c.jobName : JobName(jobId);
     sd::AddJob(jobName, request.bytes);
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     EXPECT_EQ(PrintDocumentOnPrintProcessor(handle, &jobName[0]), c.result) << c.name;
     if (c.error) {
       EXPECT_EQ(GetLastError(), c.error) << c.name;
@@ -313,59 +209,51 @@ TEST_F(PipelineTest, FailureExits) {
   EXPECT_EQ(ListFolder(LinkFixture(L"real\\")), std::vector<std::wstring>{L"inner"});
 }
 
-TEST_F(PipelineTest, CancelWhileWritingLeavesNothingAndStillStops) {
-  CaptureRequest request;
-  request.bytes = PdfWithTitle("Cancelled", 10 * 32768);
-  HANDLE handle = OpenJob(request);
-  ASSERT_NE(handle, nullptr);
-  sd::SetHook([handle](sd::SpoolerCall call, unsigned number) {
-    if (call == sd::SpoolerCall::ReadPrinter && number == 4) {
-      ControlPrintProcessor(handle, JOB_CONTROL_CANCEL);
-    }
-  });
-  EXPECT_TRUE(Print(handle));
-  sd::SetHook(nullptr);
-  ClosePrintProcessor(handle);
-  EXPECT_TRUE(OutputFiles().empty());
-  EXPECT_TRUE(PortPaths().at(0).empty());
-  EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
-  EXPECT_EQ(sd::CallCount(sd::SpoolerCall::ReadPrinter), 4u);
-}
-
-TEST_F(PipelineTest, PauseHoldsTheCaptureUntilResume) {
-  CaptureRequest request;
-  request.bytes = PdfWithTitle("Paused", 6 * 32768);
-  HANDLE handle = OpenJob(request);
-  ASSERT_NE(handle, nullptr);
-  std::thread control;
-  std::atomic<unsigned> writesWhilePaused{0};
-  sd::SetHook([&, handle](sd::SpoolerCall call, unsigned number) {
-    if (call == sd::SpoolerCall::ReadPrinter && number == 3) {
+// A pause holds the capture between two chunks; a resume lets it finish the
+// file, a cancel ends it with nothing left behind, the stop still sent.
+TEST_F(PipelineTest, PauseHoldsTheCaptureUntilResumeOrCancel) {
+  for (DWORD release : {JOB_CONTROL_RESUME, JOB_CONTROL_CANCEL}) {
+    ResetDoubles();
+    CaptureRequest request;
+    request.bytes = PdfWithTitle("Paused", 6 * 32768);
+    request.jobId = static_cast<LONG>(release);
+    HANDLE handle = OpenJob(request);
+    ASSERT_NE(handle, nullptr);
+    std::thread control;
+    std::atomic<unsigned> writesWhilePaused{0};
+    sd::SetHook([&, handle](sd::SpoolerCall call, unsigned number) {
+      if (call != sd::SpoolerCall::ReadPrinter || number != 3) return;
       ControlPrintProcessor(handle, JOB_CONTROL_PAUSE);
       control = std::thread([&, handle]() {
         Sleep(150);
         writesWhilePaused = OutputWriteCount();
-        ControlPrintProcessor(handle, JOB_CONTROL_RESUME);
+        ControlPrintProcessor(handle, release);
       });
+    });
+    EXPECT_TRUE(Print(handle, request.jobId));
+    control.join();
+    sd::SetHook(nullptr);
+    ClosePrintProcessor(handle);
+    EXPECT_EQ(writesWhilePaused, 2u);
+    const bool resumed = release == JOB_CONTROL_RESUME;
+    EXPECT_EQ(OutputFiles().size(), resumed ? 1u : 0u);
+    if (resumed) {
+      EXPECT_TRUE(Output(L"Paused.PDF") == request.bytes);
     }
-  });
-  EXPECT_TRUE(Print(handle));
-  control.join();
-  sd::SetHook(nullptr);
-  ClosePrintProcessor(handle);
-  EXPECT_EQ(writesWhilePaused, 2u);
-  EXPECT_TRUE(Output(L"Paused.PDF") == request.bytes);
+    EXPECT_EQ(PortPaths().at(0).empty(), !resumed);
+    EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
+    DeleteFileW((outputFolder_ + L"Paused.PDF").c_str());
+  }
 }
 
 TEST_F(PipelineTest, ImpersonationIsDroppedForTheJobAndRestoredAfter) {
   ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
   std::atomic<int> readsWithToken{0};
   sd::SetHook([&](sd::SpoolerCall call, unsigned) {
-    HANDLE token = nullptr;
+    UniqueHandle token;
     if (call == sd::SpoolerCall::ReadPrinter &&
-        OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+        OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) {
       ++readsWithToken;
-      CloseHandle(token);
     }
   });
   CaptureRequest request;
@@ -373,45 +261,9 @@ TEST_F(PipelineTest, ImpersonationIsDroppedForTheJobAndRestoredAfter) {
   EXPECT_TRUE(Capture(request));
   sd::SetHook(nullptr);
   EXPECT_EQ(readsWithToken, 0);
-  HANDLE token = nullptr;
-  EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
-  if (token) CloseHandle(token);
+  UniqueHandle token;
+  EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()));
   RevertToSelf();
-}
-
-TEST_F(PipelineTest, JobsOnDifferentPrintersAtOnce) {
-  const int kJobs = 4;
-  for (int i = 0; i < kJobs; ++i) {
-    const std::wstring printer = L"Halvek Cap " + std::to_wstring(i);
-    sd::AddPrinter(printer);
-    ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE,
-                                (std::wstring(kPrintersKey) + L"\\" + printer).c_str(), kPortValue,
-                                kCapturePort),
-              ERROR_SUCCESS);
-    sd::AddJob(printer + L", Job " + std::to_wstring(500 + i),
-               PdfWithTitle("Parallel" + std::to_string(i), 200000 + i * 3333), 10000);
-  }
-  std::vector<std::thread> threads;
-  std::atomic<int> succeeded{0};
-  for (int i = 0; i < kJobs; ++i) {
-    threads.emplace_back([&, i]() {
-      std::wstring printer = L"Halvek Cap " + std::to_wstring(i);
-      std::wstring datatype = L"RAW";
-      PRINTPROCESSOROPENDATA data = {};
-      data.pDatatype = &datatype[0];
-      HANDLE handle = OpenPrintProcessor(&printer[0], &data);
-      std::wstring jobName = printer + L", Job " + std::to_wstring(500 + i);
-      if (handle && PrintDocumentOnPrintProcessor(handle, &jobName[0])) ++succeeded;
-      if (handle) ClosePrintProcessor(handle);
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(succeeded, kJobs);
-  for (int i = 0; i < kJobs; ++i) {
-    EXPECT_TRUE(Output(L"Parallel" + std::to_wstring(i) + L".PDF") ==
-                PdfWithTitle("Parallel" + std::to_string(i), 200000 + i * 3333))
-        << i;
-  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "platform/holders.h"
+#include "platform/registry_names.h"
 #include "tests/capture/capture_fixture.h"
 
 // After windows.h, which it needs.
@@ -22,61 +24,6 @@ class SettingsTest : public CaptureTest {
   }
 };
 
-TEST_F(SettingsTest, LoadsEveryFieldFromNameAndRegistry) {
-  const CaptureSettings settings = Load();
-  EXPECT_STREQ(settings.printerName, L"Halvek Cap");
-  EXPECT_EQ(settings.jobId, 42);
-  EXPECT_EQ(settings.spoolDirectory, spoolFolder_);
-  EXPECT_STREQ(settings.portName, kCapturePort);
-  EXPECT_EQ(settings.outputFolder, outputFolder_);
-  EXPECT_STREQ(settings.spoolFileName, L"00042.SPL");
-  EXPECT_EQ(settings.wchSourceLinkPath, spoolFolder_ + L"\\00042.SPL");
-  EXPECT_EQ(settings.wchDestinationLinkPath, outputFolder_ + L"\\Temp00042.SPL");
-  EXPECT_EQ(MissingCaptureSetting(settings), nullptr);
-}
-
-// Gives a key a DACL that only lets anyone read it, and puts the key's own
-// DACL back when it goes.
-class ReadOnlyKey {
- public:
-  explicit ReadOnlyKey(const std::wstring& path) {
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL | WRITE_DAC, &key_)) return;
-    DWORD sizeBytes = sizeof(original_);
-    if (RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, original_, &sizeBytes)) return;
-    PSECURITY_DESCRIPTOR readOnly = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
-                                                             &readOnly, nullptr)) {
-      locked_ = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
-      LocalFree(readOnly);
-    }
-  }
-  ~ReadOnlyKey() {
-    if (locked_) RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, original_);
-    if (key_) RegCloseKey(key_);
-  }
-  bool locked() const { return locked_; }
-
- private:
-  HKEY key_ = nullptr;
-  BYTE original_[4096] = {};
-  bool locked_ = false;
-};
-
-// The spooler's keys must be read with read access only.
-TEST_F(SettingsTest, ReadsKeysThatGrantOnlyReading) {
-  const ReadOnlyKey printers(kPrintersKey);
-  const ReadOnlyKey printer(std::wstring(kPrintersKey) + L"\\" + kCapturePrinter);
-  const ReadOnlyKey port(std::wstring(kHalvekPortsKey) + L"\\" + kCapturePort);
-  ASSERT_TRUE(printers.locked() && printer.locked() && port.locked());
-  HKEY probe = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_ALL_ACCESS, &probe),
-            ERROR_ACCESS_DENIED);
-  const CaptureSettings settings = Load(L"Halvek Cap, Job 42");
-  EXPECT_EQ(settings.spoolDirectory, spoolFolder_);
-  EXPECT_STREQ(settings.portName, kCapturePort);
-  EXPECT_EQ(settings.outputFolder, outputFolder_);
-}
-
 TEST_F(SettingsTest, JobNumberSpoolFileAndPrinterName) {
   SetPort(L"Floor 3, Room 12", kCapturePort);
   const struct {
@@ -85,10 +32,12 @@ TEST_F(SettingsTest, JobNumberSpoolFileAndPrinterName) {
     const WCHAR* spoolFile;
     const WCHAR* printer;  // only the last comma splits
   } cases[] = {
+      // clang-format off
       {L"Halvek Cap, Job 123456", 123456, L"123456.SPL", L"Halvek Cap"},
       {L"Halvek Cap, Job 0042x", 42, L"00042.SPL", L"Halvek Cap"},
       {L"Halvek Cap, Job abc", 0, L"00000.SPL", L"Halvek Cap"},
       {L"Floor 3, Room 12, Job 9", 9, L"00009.SPL", L"Floor 3, Room 12"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     const CaptureSettings settings = Load(c.documentName);
@@ -136,6 +85,7 @@ TEST_F(SettingsTest, MissingOrUnsafeSettingsAreNamed) {
     const WCHAR* outputPath;  // null: value removed
     const WCHAR* missing;     // prefix of the reason
   } cases[] = {
+      // clang-format off
       {L"Halvek Cap Job 4", L"C:\\out", L"job number"},
       {L"Unknown Printer, Job 4", L"C:\\out", L"Port"},
       {L"Halvek Cap, Job 4", nullptr, L"OutputPath"},
@@ -145,6 +95,7 @@ TEST_F(SettingsTest, MissingOrUnsafeSettingsAreNamed) {
       {L"Halvek Cap, Job 4", L"D:", L"OutputPath (a drive root"},
       {L"Halvek Cap, Job 4", L"C:\\", L"OutputPath (a drive root"},
       {L"Halvek Cap, Job 4", L"\\\\server\\share", nullptr},
+      // clang-format on
   };
   const std::wstring portKey = std::wstring(kHalvekPortsKey) + L"\\" + kCapturePort;
   for (const auto& c : cases) {
@@ -158,25 +109,47 @@ TEST_F(SettingsTest, MissingOrUnsafeSettingsAreNamed) {
   }
 }
 
-TEST_F(SettingsTest, MissingSpoolDirectoryLeavesNoLinkSource) {
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPrintersKey, L"DefaultSpoolDirectory");
-  const CaptureSettings settings = Load();
-  EXPECT_STREQ(settings.spoolDirectory, L"");
-  EXPECT_STREQ(settings.wchSourceLinkPath, L"");
-  EXPECT_EQ(MissingCaptureSetting(settings), nullptr);
-}
+// Gives a key a DACL that only lets anyone read it, and puts the key's own
+// DACL back when it goes.
+class ReadOnlyKey {
+ public:
+  explicit ReadOnlyKey(const std::wstring& path) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL | WRITE_DAC, key_.put())) {
+      return;
+    }
+    DWORD sizeBytes = sizeof(original_);
+    if (RegGetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, original_, &sizeBytes)) return;
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                             &readOnly, nullptr)) {
+      locked_ = RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
+      LocalFree(readOnly);
+    }
+  }
+  ~ReadOnlyKey() {
+    if (locked_) RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, original_);
+  }
+  bool locked() const { return locked_; }
 
-TEST_F(SettingsTest, InterpretTitleReadsAsOneUnlessStored) {
-  EXPECT_EQ(ReadInterpretTitle(), 1u);  // no key
-  SetInterpretTitle(0);
-  EXPECT_EQ(ReadInterpretTitle(), 0u);
-  SetInterpretTitle(5);
-  EXPECT_EQ(ReadInterpretTitle(), 5u);
-  const ULONGLONG wide = 0;  // the wrong size cannot be read into 4 bytes
-  ASSERT_EQ(SetRegistryValue(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, L"InterpretTitle", REG_QWORD,
-                             &wide, sizeof(wide)),
-            ERROR_SUCCESS);
-  EXPECT_EQ(ReadInterpretTitle(), 1u);
+ private:
+  UniqueKey key_;
+  BYTE original_[4096] = {};
+  bool locked_ = false;
+};
+
+// The spooler's keys must be read with read access only.
+TEST_F(SettingsTest, ReadsKeysThatGrantOnlyReading) {
+  const ReadOnlyKey printers(kPrintersKey);
+  const ReadOnlyKey printer(std::wstring(kPrintersKey) + L"\\" + kCapturePrinter);
+  const ReadOnlyKey port(std::wstring(kHalvekPortsKey) + L"\\" + kCapturePort);
+  ASSERT_TRUE(printers.locked() && printer.locked() && port.locked());
+  UniqueKey probe;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_ALL_ACCESS, probe.put()),
+            ERROR_ACCESS_DENIED);
+  const CaptureSettings settings = Load(L"Halvek Cap, Job 42");
+  EXPECT_EQ(settings.spoolDirectory, spoolFolder_);
+  EXPECT_STREQ(settings.portName, kCapturePort);
+  EXPECT_EQ(settings.outputFolder, outputFolder_);
 }
 
 }  // namespace

@@ -30,29 +30,30 @@ std::string JsonPath(const std::wstring& path) {
 
 // The queue's listener as a separate process writing to a log file.
 struct Listener {
-  PROCESS_INFORMATION process = {};
-  bool started = false;
+  UniqueHandle process;
 
   void Start(int messages) {
     DeleteFileW(kListenLog.c_str());
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE log = CreateFileW(kListenLog.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(log, INVALID_HANDLE_VALUE);
+    const UniqueFile log(CreateFileW(kListenLog.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(log.valid());
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = log;
-    startup.hStdError = log;
+    startup.hStdOutput = startup.hStdError = log.get();
     std::wstring line = Quote(tools::ModuleFolder() + L"\\halvek-listen.exe") + L" --count " +
                         std::to_wstring(messages);
-    started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                             nullptr, &startup, &process) != FALSE;
-    CloseHandle(log);
-    ASSERT_TRUE(started) << GetLastError();
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                               nullptr, &startup, &started))
+        << GetLastError();
+    const UniqueHandle thread(started.hThread);
+    process.reset(started.hProcess);
     // Ready once it says so; a listener that died instead ends the wait.
     while (!Contains(ReadWholeFile(kListenLog), "listening on the queue")) {
-      ASSERT_EQ(WaitForSingleObject(process.hProcess, 50), static_cast<DWORD>(WAIT_TIMEOUT))
+      ASSERT_EQ(WaitForSingleObject(process.get(), 50), static_cast<DWORD>(WAIT_TIMEOUT))
           << "listener ended: " << ReadWholeFile(kListenLog);
     }
   }
@@ -60,11 +61,9 @@ struct Listener {
   // Waits for the listener to have heard its messages (it stops by itself
   // after --count of them) and returns its JSON lines.
   std::vector<std::string> Finish() {
-    if (!started) return {};
-    if (WaitForSingleObject(process.hProcess, 60000)) TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    started = false;
+    if (!process.valid()) return {};
+    if (WaitForSingleObject(process.get(), 60000)) TerminateProcess(process.get(), 1);
+    process.reset();
     std::vector<std::string> messages;
     std::istringstream text(ReadWholeFile(kListenLog));
     for (std::string line; std::getline(text, line);) {
@@ -182,31 +181,6 @@ std::string PlainTitleJob(const std::string& titleBytes) {
          "\r\n%%EndComments\nshowpage\n";
 }
 
-// Plain title lines in each Japanese encoding, as a Japanese server reads
-// them: whole characters, half-width katakana, NEC specials, the wave dash
-// and minus in the forms this code page holds, one-character titles.
-TEST_F(Capture932, PlainJapaneseTitlesInEachEncodingNameTheFile) {
-  ASSERT_EQ(GetACP(), 932u);
-  const struct {
-    std::string titleBytes;
-    std::wstring name;
-  } cases[] = {
-      {"\xC3\xDE\xB0\xC0\x93\xFC\x97\xCD\xCF\xC6\xAD\xB1\xD9.docx",  // Shift_JIS
-       L"\uFF83\uFF9E\uFF70\uFF80\u5165\u529B\uFF8F\uFF86\uFF6D\uFF71\uFF99.PS"},
-      {"\xAD\xEA\xBB\xB3\xC5\xC4_\xA3\xB4\xB7\xEE\xA1\xC1\xA3\xB6\xB7\xEE",  // EUC-JP
-       L"\u3231\u5C71\u7530_\uFF14\u6708\uFF5E\uFF16\u6708.PS"},
-      {"\x1B$B#A!]#17?\x1B(B", L"\uFF21\uFF0D\uFF11\u578B.PS"},  // ISO-2022-JP
-      {"\x96\xB2", L"\u5922.PS"},                                // Shift_JIS
-      {"\xB0\xC6", L"\u6848.PS"},                                // EUC-JP
-  };
-  for (const auto& c : cases) {
-    EmptyFolder(kOutputFolder);
-    const std::string job = PlainTitleJob(c.titleBytes);
-    PrintFile(Job(L"plain-title.ps", job));
-    ExpectOutput(c.name, job);
-  }
-}
-
 // The office title corpus through the spooler, one job per title and
 // encoding. Too slow for the suite: scripts/measure-japanese-corpus.sh runs
 // it by hand.
@@ -255,28 +229,19 @@ TEST_F(SpoolerCorpus932, OfficeTitlesKeepTheirNames) {
   EXPECT_GE(exact * 100, total * 97);
 }
 
-TEST_F(Capture, SpoolFileIsLinkedNotCopiedAndReadAtMostTwoChunksDeep) {
+TEST_F(Capture, SpoolFileIsLinkedNotCopied) {
   std::string big = "%PDF-1.4\n";
-  while (big.size() < 3 * 512 * 1024)
-    big += "% filler line of a large job that is linked, not copied\n";
+  while (big.size() < 3 * 512 * 1024) big += "% filler line of a large linked job\n";
   const std::wstring job = Job(L"linked.pdf", big);
   Listener listener;
   ASSERT_NO_FATAL_FAILURE(listener.Start(2));
-  const RunResult result = PrintTraced(Quote(kPrinter) + L" " + Quote(job));
-  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  PrintFile(job);
   const auto messages = listener.Finish();
-  // The spool file exists while the processor runs.
-  EXPECT_TRUE(Contains(result.output, "\"FileExists returns TRUE\"")) << result.output;
-  EXPECT_TRUE(Contains(result.output, "\"Hard link is requested\"")) << result.output;
-  EXPECT_TRUE(Contains(result.output, "\"Hard linking! \"")) << result.output;
-  // The spooler opens the processor for "<printer>, Job <id>".
-  EXPECT_TRUE(Contains(result.output, "\"Halvek Capture, Job 1\"")) << result.output;
   ExpectOutput(L"linked.PDF", big);
   // Start and stop only: a linked job is not read far enough for progress.
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_TRUE(Contains(messages[0], "\"command\":\"START_SPOOLING\",\"job\":1")) << messages[0];
   EXPECT_TRUE(Contains(messages[0], JsonPath(Output(L"linked.PDF")))) << messages[0];
-  EXPECT_TRUE(Contains(messages[1], "\"command\":\"STOP_SPOOLING\",\"job\":1")) << messages[1];
 }
 
 TEST_F(Capture, CopiedJobReportsProgressEvery512KiB) {
@@ -294,110 +259,29 @@ TEST_F(Capture, CopiedJobReportsProgressEvery512KiB) {
   ExpectOutput(L"progress.PDF", data);
   ExpectOutput(L"progress.XPF", ticket.substr(0, ticket.size() - 1));
   ASSERT_EQ(messages.size(), steps + 2);
-  EXPECT_TRUE(Contains(messages.front(), "START_SPOOLING")) << messages.front();
-  EXPECT_TRUE(Contains(messages.front(), JsonPath(Output(L"progress.PDF")))) << messages.front();
   for (DWORD step = 1; step <= steps; ++step) {
     const std::string& message = messages[step];
     ASSERT_TRUE(Contains(message, "\"command\":\"PROGRESS_SPOOLING\",\"job\":1")) << message;
-    const size_t at = message.find("\"bytes\":");
-    ASSERT_NE(at, std::string::npos);
-    const unsigned long bytes = std::strtoul(message.c_str() + at + 8, nullptr, 10);
+    const unsigned long bytes =
+        std::strtoul(message.c_str() + message.find("\"bytes\":") + 8, nullptr, 10);
     EXPECT_GE(bytes, step * 524288ul) << message;
     EXPECT_LT(bytes, step * 524288ul + 32768ul) << message;
   }
-  EXPECT_TRUE(Contains(messages.back(), "STOP_SPOOLING")) << messages.back();
 }
 
-TEST_F(Capture, OtherDatatypeIsRejectedAndTextIsCapturedLikeRaw) {
-  const std::wstring arguments = Quote(kPrinter) + L" " + Quote(Example(L"invoice.pdf"));
-  const RunResult other = e2e::Run(L"halvek-print.exe", arguments + L" --datatype OTHER");
-  EXPECT_EQ(other.exitCode, 1u) << other.output;
-  EXPECT_TRUE(Contains(other.output, "job 1: EndDocPrinter failed")) << other.output;
-  EXPECT_TRUE(ListFolder(kOutputFolder).empty()) << FolderText();
-  // The next client's job 1 reuses the rejected job's spool file name.
-  ASSERT_TRUE(FileExists(SpoolFolder() + L"\\00001.SPL"));
+TEST_F(Capture, TextIsCapturedLikeRaw) {
   PrintFile(Example(L"invoice.pdf"), L"--datatype TEXT --document-name text-job.pdf");
   ExpectOutput(L"text-job.PDF", Sample(L"invoice.pdf"));
   ExpectPortPath(L"text-job.PDF");
 }
 
-TEST_F(Capture, EmptyJobLeavesNoFile) {
-  Listener listener;
-  ASSERT_NO_FATAL_FAILURE(listener.Start(1));
-  PrintFile(Job(L"empty.pdf", ""));
-  // A later job's start is the first message the listener hears.
-  PrintFile(Example(L"invoice.pdf"));
-  const auto messages = listener.Finish();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_TRUE(Contains(messages[0], JsonPath(Output(L"invoice.PDF")))) << messages[0];
-  EXPECT_EQ(ListFolder(kOutputFolder), std::vector<std::wstring>{L"invoice.PDF"});
-}
-
-struct ProducerCase {
-  const char* producer;
-  const char* header;
-  const wchar_t* expectedName;
-};
-
-TEST_F(Capture, TitlesInEachProducersEncoding) {
-  const ProducerCase cases[] = {
-      {"Acrobat 9 on Mac OS",
-       "%%Creator: Adobe Acrobat 9.0\n%ADO_DSC_Encoding: MacOS Roman\n"
-       "%%Title: <FEFF0041006E006E00750061006C>\n",
-       L"Annual.PS"},
-      {"Acrobat 8",
-       "%%Copyright: Copyright(C)2000-2003 Adobe Systems, Inc. All Rights Reserved.\n"
-       "%ADO_DSC_Encoding: MacOS Roman\n%%Title: Caf\xe9 Plan\n",
-       L"Caf\u00e9 Plan.PS"},
-      {"Mac OS Japanese", "%ADO_DSC_Encoding: MacOS Japanese\n%%Title: Tokyo Notes\n",
-       L"Tokyo Notes.PS"},
-      {"hex bytes", "%%Creator: any\n%%Title: <4D656D6F>\n", L"Memo.PS"},
-      {"Windows PostScript driver",
-       "%%Creator: PScript5.dll Version 5.2.2\n%%Title: (Men\\374 f\\374r heute)\n",
-       L"Men\u00fc f\u00fcr heute.PS"},
-      {"Mac UTF-8", "%APL_DSC_Encoding: UTF8\n%%Title: (Cr\\303\\250me)\n", L"Cr\u00e8me.PS"},
-      {"plain", "%%Title: Plain Title\n", L"Plain Title.PS"},
-  };
-  for (const ProducerCase& producer : cases) {
-    SCOPED_TRACE(producer.producer);
-    const std::string bytes =
-        std::string("%!PS-Adobe-3.0\n") + producer.header + "%%EndComments\nshowpage\n";
-    PrintFile(Job(L"producer.ps", bytes));
-    ExpectOutput(producer.expectedName, bytes);
-  }
-}
-
-TEST_F(Capture, PrefixRulesAndInterpretTitleFromTheSetupTool) {
-  ASSERT_EQ(e2e::Setup(L"set-prefix draft \"Draft - \"").exitCode, 0u);
-  const std::string drafted = "%!PS-Adobe-3.0\n%%Title: DRAFT - Budget\n%%EndComments\n";
-  PrintFile(Job(L"drafted.ps", drafted));
-  ExpectOutput(L"Budget.PS", drafted);
-
-  ASSERT_EQ(e2e::Setup(L"set-interpret-title off").exitCode, 0u);
-  const std::string plain = "%!PS-Adobe-3.0\n%%Title: Ignored Title\n%%EndComments\n";
-  PrintFile(Job(L"plain.ps", plain), L"--document-name fallback.txt");
-  ExpectOutput(L"fallback.PS", plain);
-  // A producer-decoded title counts whatever the setting.
-  const std::string office =
-      "%!PS-Adobe-3.0\n%%Creator: PScript5.dll Version 5.2.2\n%%Title: (Minutes)\n%%EndComments\n";
-  PrintFile(Job(L"office.ps", office), L"--document-name fallback.txt");
-  ExpectOutput(L"Minutes.PS", office);
-}
-
 TEST_F(Capture, NameCollisionIsNumberedByTheJobId) {
-  Listener listener;
-  ASSERT_NO_FATAL_FAILURE(listener.Start(6));
-  const RunResult result = PrintFile(Example(L"invoice.pdf"), L"--repeat 3");
-  const auto messages = listener.Finish();
+  PrintFile(Example(L"invoice.pdf"), L"--repeat 3");
   ExpectOutput(L"invoice.PDF", Sample(L"invoice.pdf"));
   // Job 2 finds invoice.PDF taken and starts numbering at its own id.
   ExpectOutput(L"invoice2.PDF", Sample(L"invoice.pdf"));
   ExpectOutput(L"invoice3.PDF", Sample(L"invoice.pdf"));
   EXPECT_EQ(ListFolder(kOutputFolder).size(), 3u) << FolderText();
-  // Linked, each under the name its start message announced.
-  ASSERT_EQ(messages.size(), 6u);
-  EXPECT_TRUE(Contains(messages[2], JsonPath(Output(L"invoice2.PDF")))) << messages[2];
-  EXPECT_TRUE(Contains(messages[4], JsonPath(Output(L"invoice3.PDF")))) << messages[4];
 }
 
 // Tickets through the spooler: two jobs of one title keep their own tickets

@@ -69,39 +69,20 @@ inline RunResult Run(const std::wstring& program, const std::wstring& arguments,
                                       CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, &block[0],
                                       nullptr, &startup, &process);
   if (!created) return result;
+  const UniqueHandle thread(process.hThread), child(process.hProcess);
   writeEnd.reset();
   char buffer[4096];
   DWORD gotBytes = 0;
   while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &gotBytes, nullptr) && gotBytes > 0) {
     result.output.append(buffer, gotBytes);
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  GetExitCodeProcess(process.hProcess, &result.exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  WaitForSingleObject(child.get(), INFINITE);
+  GetExitCodeProcess(child.get(), &result.exitCode);
   return result;
 }
 
 inline RunResult Setup(const std::wstring& arguments) {
   return Run(L"halvek-setup.exe", arguments);
-}
-
-// Wine writes a client's debug channels to the Unix stderr it inherits, which
-// run-group.sh sends to HALVEK_E2E_TRACE; the output gains the lines this
-// print added there: the spooler's verdicts and the processor's debug output.
-inline RunResult PrintTraced(const std::wstring& arguments) {
-  WCHAR unixPath[MAX_PATH] = {};
-  const DWORD lengthChars = GetEnvironmentVariableW(L"HALVEK_E2E_TRACE", unixPath, MAX_PATH);
-  std::wstring trace = L"Z:" + std::wstring(unixPath, lengthChars < MAX_PATH ? lengthChars : 0);
-  std::replace(trace.begin(), trace.end(), L'/', L'\\');
-  std::string before, after;
-  ReadFileBytes(trace, &before);
-  RunResult result = Run(L"halvek-print.exe", arguments,
-                         L"-all,+loaddll,warn+seh,warn+debugstr,+localspl,+winspool");
-  ReadFileBytes(trace, &after);
-  result.output +=
-      after.size() > before.size() ? after.substr(before.size()) : "(no trace: use run-group.sh)";
-  return result;
 }
 
 inline std::wstring SpoolFolder() {

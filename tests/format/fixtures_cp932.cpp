@@ -11,32 +11,6 @@ namespace {
 
 const std::wstring kNihongo = L"\u65e5\u672c\u8a9e";
 
-TEST(CodePage932, Fixtures) {
-  ASSERT_EQ(GetACP(), 932u);
-  const struct {
-    const char* file;
-    BOOL known;
-    std::wstring title;
-  } cases[] = {
-      {"macos_japanese.ps", TRUE, L"(" + kNihongo + L".pdf)"},
-      // Latin-1 escapes read as Shift-JIS: 0xFC takes in the "f" behind it.
-      {"msoffice_german.ps", TRUE, L"Microsoft Word - Pr\u30fbbericht \uff9cbersicht.docx"},
-      {"xp_word_hex.ps", TRUE, L"Microsoft Word - Antr\u81e0e.doc"},
-      // UTF-16 and UTF-8 titles do not depend on the code page.
-      {"acrobat9_mac_hex_utf16.ps", TRUE, L"Caf\u00e9 \u65e5\u672c"},
-      {"mac_utf8_octal.ps", TRUE, L"Gr\u00fc\u00dfe an \u00e9quipe"},
-      {"plain_title_lf.ps", FALSE, L" Report Q3"},
-  };
-  for (const auto& c : cases) {
-    const std::string block = ReadFixture(c.file);
-    ASSERT_FALSE(block.empty()) << c.file;
-    const CheckResult result = Check(block);
-    EXPECT_EQ(result.format, JobFormat::PostScript) << c.file;
-    EXPECT_EQ(result.known, c.known) << c.file;
-    EXPECT_EQ(result.title, c.title) << c.file;
-  }
-}
-
 TEST(CodePage932, ShiftJisTitlesThroughEachPath) {
   const std::string sjis = "\x93\xfa\x96\x7b\x8c\xea";
   const struct {

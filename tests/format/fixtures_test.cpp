@@ -1,11 +1,10 @@
 // Job headers as real producers write them, read under code page 1252, and
-// every entry point over every prefix and suffix of them and of short seeds,
-// each ending flush against an inaccessible page: a read past the block's end
-// faults the program.
+// the signature check over every prefix and suffix of them and of short
+// seeds, each ending flush against an inaccessible page: a read past the
+// block's end faults the program.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/format/format_test_support.h"
@@ -40,27 +39,13 @@ const struct {
     {"no_title.ps", JobFormat::PostScript, FALSE, L""},
 };
 
-// Then all again on four threads at once: the checks share no state.
-TEST(ProducerFixtures, FormatKnownFlagAndTitleAlsoConcurrently) {
-  std::vector<std::string> blocks;
-  for (const auto& c : kCases) blocks.push_back(ReadFixture(c.file));
-  std::vector<int> mismatches(5, 0);
-  const auto run = [&](size_t slot, int rounds) {
-    for (int round = 0; round < rounds; ++round) {
-      for (size_t i = 0; i < blocks.size(); ++i) {
-        const CheckResult r = Check(blocks[i]);
-        const bool same = r.format == kCases[i].format && r.known == kCases[i].known &&
-                          r.title == kCases[i].title;
-        EXPECT_TRUE(same || slot > 0) << kCases[i].file;
-        mismatches[slot] += !same;
-      }
-    }
-  };
-  run(0, 1);
-  std::vector<std::thread> threads;
-  for (size_t t = 1; t < mismatches.size(); ++t) threads.emplace_back(run, t, 50);
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(mismatches, std::vector<int>(5, 0));
+TEST(ProducerFixtures, FormatKnownFlagAndTitle) {
+  for (const auto& c : kCases) {
+    const CheckResult r = Check(ReadFixture(c.file));
+    EXPECT_EQ(r.format, c.format) << c.file;
+    EXPECT_EQ(r.known, c.known) << c.file;
+    EXPECT_EQ(r.title, c.title) << c.file;
+  }
 }
 
 // Constructs the fixtures lack; their prefixes stop inside each.
@@ -73,42 +58,15 @@ const char* const kSeeds[] = {
     "%APL_DSC_Encoding: UTF8\n%%Title: <414",
     "<?xml version=\"1.0\"?>\n<xpif><ppml"};
 
+// The capture's one way into the format code: the title is terminated and
+// no byte past the block is read.
 void RunEveryEntryPoint(const BYTE* data, DWORD lengthBytes) {
   ASSERT_LT(Check(data, lengthBytes).title.size(), 270u);
-  for (const char* pattern : {"%%Title:", "<XPIF", "\n", "PScript5.dll"}) {
-    FindSubstringA(data, lengthBytes, pattern);
-    ContainsSubstringA(data, lengthBytes, pattern);
-  }
-  WCHAR decoded[kMaxTitleChars + 1] = {};
-  IsKnownFormat(data, lengthBytes, decoded);
-  for (auto test : {IsAcrobat8, IsMacOS, IsMacOSJapanese, IsMacOS_UTF8, IsMSOffice,
-                    IsASCIIEncodedUnicode, IsAcrobat9, IsTitleHexEncodedPrefix}) {
-    test(data, lengthBytes);
-  }
-  if (const BYTE* keyword = FindSubstringA(data, lengthBytes, "%%Title:")) {
-    const BYTE *start = nullptr, *end = nullptr;
-    GetTitle(keyword, lengthBytes - static_cast<DWORD>(keyword - data), &start, &end);
-    ASSERT_TRUE(start <= end && end <= data + lengthBytes);
-  }
-  DecodeUnicodeFromASCIIHex(data, lengthBytes, decoded);
-  BYTE work[kTitleWorkBytes] = {};
-  DecodeASCIIFromASCIHex(data, lengthBytes, work);
-  const int count = lengthBytes > 400 ? 400 : static_cast<int>(lengthBytes);
-  DecodeANSIToUnicode(data, count, decoded);
-  DecodeUTF8ToUnicode(data, count, decoded);
-  const BYTE* stripped = data;
-  DWORD strippedBytes = lengthBytes;
-  StripWhitespace(&stripped, &strippedBytes);
-  std::vector<BYTE> octal(lengthBytes + 1);
-  DecodeOctalSequences(data, octal.data(), lengthBytes);
-  DecodeMSOfiiceTitle(data, lengthBytes, decoded);
-  DecodeMacUTF8(data, lengthBytes, decoded);
 }
 
 TEST(GuardPage, EveryPrefixAndSuffixOfEverySeed) {
   GuardedBlock guard(8192);
   ASSERT_TRUE(guard.valid());
-  EXPECT_EQ(ASCIIHexToBinary(guard.Place("7e", 2)), 0x7E);
   std::vector<std::string> seeds(std::begin(kSeeds), std::end(kSeeds));
   for (const auto& c : kCases) seeds.push_back(ReadFixture(c.file));
   for (const std::string& seed : seeds) {

@@ -1,5 +1,4 @@
-// Shared by both naming programs: guarded buffers, prefix rules and captures
-// into real folders.
+// Shared by both naming programs: guarded buffers and prefix rules.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -52,22 +51,4 @@ inline std::wstring Apply(const std::wstring& name, DWORD sizeBytes = 540) {
   ApplyValidityRules(name.c_str(), result.data(), sizeBytes);
   EXPECT_TRUE(result.GuardIntact()) << "wrote past " << sizeBytes << " bytes";
   return result.text();
-}
-
-// Split, rules, path and file as the capture does them, retrying when the
-// file appeared meanwhile; the data path, "" on failure.
-inline std::wstring CaptureInto(const std::wstring& folder, const std::wstring& title,
-                                const WCHAR* extension, LONG jobId, const std::string& bytes) {
-  WCHAR base[270], titleExtension[32], validName[270] = {}, dataPath[270], ticketPath[270];
-  ExtractBaseNameAndExtension(title.c_str(), base, sizeof base, titleExtension,
-                              sizeof titleExtension);
-  ApplyValidityRules(base, validName, sizeof validName);
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    if (!FindUniqueNameForOutputFile(jobId, folder.c_str(), validName, extension, dataPath,
-                                     ticketPath, 270, FALSE))
-      return L"";
-    if (WriteNewFile(dataPath, bytes)) return dataPath;
-    if (GetLastError() != ERROR_FILE_EXISTS) return L"";
-  }
-  return L"";
 }

@@ -1,17 +1,18 @@
 #include "tests/support/registry_guard.h"
 
+#include "platform/holders.h"
+
 namespace {
 
 // Copies from\fromKey into to\toKey (created); false when from\fromKey is missing.
 bool CopyKey(HKEY from, const std::wstring& fromKey, HKEY to, const std::wstring& toKey) {
-  HKEY source = nullptr, target = nullptr;
-  if (RegOpenKeyExW(from, fromKey.c_str(), 0, KEY_READ, &source) != ERROR_SUCCESS) return false;
-  if (RegCreateKeyExW(to, toKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target,
+  UniqueKey source, target;
+  if (RegOpenKeyExW(from, fromKey.c_str(), 0, KEY_READ, source.put()) != ERROR_SUCCESS)
+    return false;
+  if (RegCreateKeyExW(to, toKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, target.put(),
                       nullptr) == ERROR_SUCCESS) {
-    RegCopyTreeW(source, nullptr, target);
-    RegCloseKey(target);
+    RegCopyTreeW(source.get(), nullptr, target.get());
   }
-  RegCloseKey(source);
   return true;
 }
 
@@ -43,12 +44,12 @@ ScopedRegistryValues::~ScopedRegistryValues() {
 
 LONG SetRegistryValue(HKEY root, const WCHAR* subKey, const WCHAR* valueName, DWORD type,
                       const void* data, DWORD dataSizeBytes) {
-  HKEY key = nullptr;
-  LONG result = RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+  UniqueKey key;
+  const LONG result =
+      RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
   if (result != ERROR_SUCCESS) return result;
-  result = RegSetValueExW(key, valueName, 0, type, static_cast<const BYTE*>(data), dataSizeBytes);
-  RegCloseKey(key);
-  return result;
+  return RegSetValueExW(key.get(), valueName, 0, type, static_cast<const BYTE*>(data),
+                        dataSizeBytes);
 }
 
 LONG SetRegistryString(HKEY root, const WCHAR* subKey, const WCHAR* valueName,

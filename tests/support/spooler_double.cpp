@@ -9,11 +9,6 @@
 namespace spooler_double {
 namespace {
 
-struct Printer {
-  DWORD attributes = 0;
-  DWORD neededBytes = sizeof(PRINTER_INFO_2W);
-};
-
 struct Job {
   std::string bytes;
   DWORD maxChunkBytes = 0;
@@ -35,16 +30,14 @@ struct Failure {
 };
 
 struct Data {
-  std::map<std::wstring, Printer> printers;
+  std::map<std::wstring, DWORD> printerAttributes;
   std::map<std::wstring, Job> jobs;
   std::vector<PrinterDocument> documents;
   std::vector<SetJobRecord> setJobs;
-  std::vector<SpoolerCall> calls;
   std::map<SpoolerCall, unsigned> callCounts;
   std::vector<Failure> failures;
   std::function<void(SpoolerCall, unsigned)> hook;
   std::vector<std::unique_ptr<Handle>> handles;
-  DWORD writeLimit = 0;
 };
 
 std::mutex lock;
@@ -56,11 +49,29 @@ auto Locked(Action action) {
   return action(data);
 }
 
-Handle* FindHandle(HANDLE handle) {
-  for (auto& owned : data.handles) {
-    if (owned.get() == handle) return owned.get();
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+enum class Need { Any, Printer, Job, Document };
+
+// The one lookup of every call: the open handle when it is of the kind the
+// call needs, else null with the error the spooler gives.
+Handle* Lookup(HANDLE handle, Need need) {
+  auto found =
+      std::find_if(data.handles.begin(), data.handles.end(),
+                   [handle](const std::unique_ptr<Handle>& h) { return h.get() == handle; });
+  Handle* known = found == data.handles.end() ? nullptr : found->get();
+  if (!known) {
+    Fail(ERROR_INVALID_HANDLE);
+    return nullptr;
   }
-  return nullptr;
+  const bool fits = need == Need::Any || (need == Need::Job && known->isJob) ||
+                    (need == Need::Printer && !known->isJob) ||
+                    (need == Need::Document && known->openDocument >= 0);
+  if (!fits) Fail(need == Need::Document ? ERROR_SPL_NO_STARTDOC : ERROR_INVALID_PARAMETER);
+  return fits ? known : nullptr;
 }
 
 // Counts the call, runs the hook and applies an injected failure; true when
@@ -75,7 +86,6 @@ bool Enter(SpoolerCall call) {
   }
   if (hook) hook(call, number);
   std::lock_guard<std::mutex> guard(lock);
-  data.calls.push_back(call);
   for (const Failure& failure : data.failures) {
     if (failure.call == call && (failure.nth == 0 || failure.nth == number)) {
       SetLastError(failure.error);
@@ -85,11 +95,6 @@ bool Enter(SpoolerCall call) {
   return false;
 }
 
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
 }  // namespace
 
 void Reset() {
@@ -97,13 +102,7 @@ void Reset() {
 }
 
 void AddPrinter(const std::wstring& name, DWORD attributes) {
-  Locked([&](Data& d) { d.printers[name].attributes = attributes; });
-}
-
-void SetPrinterInfoNeededBytes(const std::wstring& name, DWORD neededBytes) {
-  Locked([&](Data& d) {
-    d.printers[name].neededBytes = std::max<DWORD>(neededBytes, sizeof(PRINTER_INFO_2W));
-  });
+  Locked([&](Data& d) { d.printerAttributes[name] = attributes; });
 }
 
 void AddJob(const std::wstring& documentName, const std::string& bytes, DWORD maxChunkBytes) {
@@ -122,10 +121,6 @@ void FailCall(SpoolerCall call, DWORD error, unsigned nth) {
   Locked([&](Data& d) { d.failures.push_back({call, error, nth}); });
 }
 
-void SetWritePrinterLimit(DWORD maxBytes) {
-  Locked([&](Data& d) { d.writeLimit = maxBytes; });
-}
-
 void SetHook(std::function<void(SpoolerCall, unsigned)> hook) {
   Locked([&](Data& d) { d.hook = std::move(hook); });
 }
@@ -136,14 +131,6 @@ std::vector<PrinterDocument> Documents() {
 
 std::vector<SetJobRecord> SetJobCalls() {
   return Locked([](Data& d) { return d.setJobs; });
-}
-
-std::vector<SpoolerCall> Calls() {
-  return Locked([](Data& d) { return d.calls; });
-}
-
-unsigned CallCount(SpoolerCall call) {
-  return Locked([&](Data& d) { return d.callCounts[call]; });
 }
 
 int OpenHandleCount() {
@@ -163,7 +150,9 @@ BOOL WINAPI OpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW /*def
   auto owned = std::make_unique<Handle>();
   owned->name = name;
   owned->isJob = data.jobs.count(name) != 0;
-  if (!owned->isJob && !data.printers.count(name)) return Fail(ERROR_INVALID_PRINTER_NAME);
+  if (!owned->isJob && !data.printerAttributes.count(name)) {
+    return Fail(ERROR_INVALID_PRINTER_NAME);
+  }
   *handle = owned.get();
   data.handles.push_back(std::move(owned));
   return TRUE;
@@ -172,27 +161,23 @@ BOOL WINAPI OpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW /*def
 BOOL WINAPI ClosePrinter(HANDLE handle) {
   if (Enter(SpoolerCall::ClosePrinter)) return FALSE;
   std::lock_guard<std::mutex> guard(lock);
-  auto found =
+  Handle* known = Lookup(handle, Need::Any);
+  if (!known) return FALSE;
+  data.handles.erase(
       std::find_if(data.handles.begin(), data.handles.end(),
-                   [handle](const std::unique_ptr<Handle>& h) { return h.get() == handle; });
-  if (found == data.handles.end()) return Fail(ERROR_INVALID_HANDLE);
-  data.handles.erase(found);
+                   [known](const std::unique_ptr<Handle>& h) { return h.get() == known; }));
   return TRUE;
 }
 
 DWORD WINAPI StartDocPrinterW(HANDLE handle, DWORD level, LPBYTE docInfo) {
   if (Enter(SpoolerCall::StartDocPrinter)) return 0;
   std::lock_guard<std::mutex> guard(lock);
-  Handle* known = FindHandle(handle);
-  if (!known || known->isJob || level != 1 || !docInfo) {
-    return Fail(known ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-  }
+  Handle* known = Lookup(handle, Need::Printer);
+  if (!known) return 0;
+  if (level != 1 || !docInfo) return Fail(ERROR_INVALID_PARAMETER);
   const DOC_INFO_1W* info = reinterpret_cast<const DOC_INFO_1W*>(docInfo);
   PrinterDocument document;
-  document.printer = known->name;
   document.name = info->pDocName ? info->pDocName : L"";
-  document.outputFile = info->pOutputFile ? info->pOutputFile : L"";
-  document.datatypeGiven = info->pDatatype != nullptr;
   data.documents.push_back(document);
   known->openDocument = static_cast<int>(data.documents.size() - 1);
   return static_cast<DWORD>(data.documents.size());
@@ -201,10 +186,8 @@ DWORD WINAPI StartDocPrinterW(HANDLE handle, DWORD level, LPBYTE docInfo) {
 BOOL WINAPI EndDocPrinter(HANDLE handle) {
   if (Enter(SpoolerCall::EndDocPrinter)) return FALSE;
   std::lock_guard<std::mutex> guard(lock);
-  Handle* known = FindHandle(handle);
-  if (!known || known->openDocument < 0) {
-    return Fail(known ? ERROR_SPL_NO_STARTDOC : ERROR_INVALID_HANDLE);
-  }
+  Handle* known = Lookup(handle, Need::Document);
+  if (!known) return FALSE;
   data.documents[known->openDocument].ended = true;
   known->openDocument = -1;
   return TRUE;
@@ -213,8 +196,8 @@ BOOL WINAPI EndDocPrinter(HANDLE handle) {
 BOOL WINAPI ReadPrinter(HANDLE handle, LPVOID buffer, DWORD bufferBytes, LPDWORD readBytes) {
   if (Enter(SpoolerCall::ReadPrinter)) return FALSE;
   std::lock_guard<std::mutex> guard(lock);
-  Handle* known = FindHandle(handle);
-  if (!known || !known->isJob) return Fail(ERROR_INVALID_HANDLE);
+  Handle* known = Lookup(handle, Need::Job);
+  if (!known) return FALSE;
   Job& job = data.jobs[known->name];
   size_t count = std::min<size_t>(bufferBytes, job.bytes.size() - known->readPos);
   if (job.maxChunkBytes) count = std::min<size_t>(count, job.maxChunkBytes);
@@ -230,24 +213,19 @@ BOOL WINAPI ReadPrinter(HANDLE handle, LPVOID buffer, DWORD bufferBytes, LPDWORD
 BOOL WINAPI WritePrinter(HANDLE handle, LPVOID bytes, DWORD dataBytes, LPDWORD writtenBytes) {
   if (Enter(SpoolerCall::WritePrinter)) return FALSE;
   std::lock_guard<std::mutex> guard(lock);
-  Handle* known = FindHandle(handle);
-  if (!known || known->openDocument < 0) {
-    return Fail(known ? ERROR_SPL_NO_STARTDOC : ERROR_INVALID_HANDLE);
-  }
-  const DWORD accepted = data.writeLimit ? std::min(dataBytes, data.writeLimit) : dataBytes;
-  PrinterDocument& document = data.documents[known->openDocument];
-  document.data.append(static_cast<const char*>(bytes), accepted);
-  document.writeSizes.push_back(dataBytes);
-  *writtenBytes = accepted;
+  Handle* known = Lookup(handle, Need::Document);
+  if (!known) return FALSE;
+  data.documents[known->openDocument].data.append(static_cast<const char*>(bytes), dataBytes);
+  *writtenBytes = dataBytes;
   return TRUE;
 }
 
-BOOL WINAPI SetJobW(HANDLE handle, DWORD jobId, DWORD level, LPBYTE jobData, DWORD command) {
+BOOL WINAPI SetJobW(HANDLE handle, DWORD jobId, DWORD /*level*/, LPBYTE /*jobData*/,
+                    DWORD command) {
   if (Enter(SpoolerCall::SetJob)) return FALSE;
   std::lock_guard<std::mutex> guard(lock);
-  Handle* known = FindHandle(handle);
-  if (!known) return Fail(ERROR_INVALID_HANDLE);
-  data.setJobs.push_back({known->name, jobId, level, jobData != nullptr, command});
+  if (!Lookup(handle, Need::Any)) return FALSE;
+  data.setJobs.push_back({jobId, command});
   return TRUE;
 }
 
@@ -255,15 +233,13 @@ BOOL WINAPI GetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DWORD bufferB
                         LPDWORD neededBytes) {
   if (Enter(SpoolerCall::GetPrinter)) return FALSE;
   std::lock_guard<std::mutex> guard(lock);
-  Handle* known = FindHandle(handle);
-  if (!known || known->isJob || level != 2) {
-    return Fail(known ? ERROR_INVALID_LEVEL : ERROR_INVALID_HANDLE);
-  }
-  const Printer& printer = data.printers[known->name];
-  *neededBytes = printer.neededBytes;
-  if (bufferBytes < printer.neededBytes || !buffer) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  Handle* known = Lookup(handle, Need::Printer);
+  if (!known) return FALSE;
+  if (level != 2) return Fail(ERROR_INVALID_LEVEL);
+  *neededBytes = sizeof(PRINTER_INFO_2W);
+  if (bufferBytes < sizeof(PRINTER_INFO_2W) || !buffer) return Fail(ERROR_INSUFFICIENT_BUFFER);
   PRINTER_INFO_2W info = {};
-  info.Attributes = printer.attributes;
+  info.Attributes = data.printerAttributes[known->name];
   std::memcpy(buffer, &info, sizeof(info));
   return TRUE;
 }
@@ -273,15 +249,14 @@ BOOL WINAPI GetJobW(HANDLE handle, DWORD jobId, DWORD level, LPBYTE buffer, DWOR
                     LPDWORD neededBytes) {
   if (Enter(SpoolerCall::GetJob)) return FALSE;
   std::lock_guard<std::mutex> guard(lock);
-  Handle* known = FindHandle(handle);
-  const std::wstring jobName = known ? known->name + L", Job " + std::to_wstring(jobId) : L"";
-  if (!known || known->isJob || level != 1 || !data.jobs.count(jobName)) {
-    return Fail(known ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-  }
+  Handle* known = Lookup(handle, Need::Printer);
+  if (!known) return FALSE;
+  const auto job = data.jobs.find(known->name + L", Job " + std::to_wstring(jobId));
+  if (level != 1 || job == data.jobs.end()) return Fail(ERROR_INVALID_PARAMETER);
   *neededBytes = sizeof(JOB_INFO_1W);
   if (bufferBytes < sizeof(JOB_INFO_1W) || !buffer) return Fail(ERROR_INSUFFICIENT_BUFFER);
   JOB_INFO_1W info = {};
-  info.Status = data.jobs[jobName].status;
+  info.Status = job->second.status;
   std::memcpy(buffer, &info, sizeof(info));
   return TRUE;
 }

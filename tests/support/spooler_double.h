@@ -23,28 +23,19 @@ enum class SpoolerCall {
 };
 
 struct PrinterDocument {
-  std::wstring printer;
-  std::wstring name;        // "" when null
-  std::wstring outputFile;  // "" when null
-  bool datatypeGiven = false;
+  std::wstring name;  // "" when null
   std::string data;
-  std::vector<DWORD> writeSizes;
   bool ended = false;
 };
 
 struct SetJobRecord {
-  std::wstring handleName;
   DWORD jobId;
-  DWORD level;
-  bool jobDataGiven;
   DWORD command;
 };
 
 void Reset();
 // GetPrinterW level 2 reports `attributes`.
 void AddPrinter(const std::wstring& name, DWORD attributes = 0);
-// The size GetPrinterW asks for (at least sizeof(PRINTER_INFO_2W)).
-void SetPrinterInfoNeededBytes(const std::wstring& name, DWORD neededBytes);
 // A job opened by name ("Printer, Job 12"); each handle reads it from its
 // start, at most `maxChunkBytes` per ReadPrinter (0: as asked).
 void AddJob(const std::wstring& documentName, const std::string& bytes, DWORD maxChunkBytes = 0);
@@ -54,16 +45,12 @@ void SetJobStatus(const std::wstring& documentName, DWORD status);
 unsigned ChunksRead(const std::wstring& documentName);
 // The nth call of the kind (1-based; 0: every one) fails with `error`.
 void FailCall(SpoolerCall call, DWORD error, unsigned nth = 0);
-// WritePrinter reports at most this many bytes written (0: all).
-void SetWritePrinterLimit(DWORD maxBytes);
 // Runs before every call, outside the lock, with the call's 1-based number
 // among its kind, so a test can pause, cancel or block a job mid-copy.
 void SetHook(std::function<void(SpoolerCall, unsigned)> hook);
 
 std::vector<PrinterDocument> Documents();
 std::vector<SetJobRecord> SetJobCalls();
-std::vector<SpoolerCall> Calls();
-unsigned CallCount(SpoolerCall call);
 int OpenHandleCount();
 
 }  // namespace spooler_double

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/holders.h"
+
 TempFolder::TempFolder() {
   static std::atomic<unsigned> counter{0};
   WCHAR temp[MAX_PATH + 1];
@@ -21,8 +23,8 @@ void RemoveTree(const std::wstring& folder) {
   std::wstring base = folder;
   if (!base.empty() && base.back() != L'\\') base += L'\\';
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((base + L"*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
+  const UniqueFind search(FindFirstFileW((base + L"*").c_str(), &found));
+  if (search.valid()) {
     do {
       const std::wstring name = found.cFileName;
       if (name == L"." || name == L"..") continue;
@@ -33,8 +35,7 @@ void RemoveTree(const std::wstring& folder) {
       } else {
         DeleteFileW(child.c_str());
       }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
   }
   RemoveDirectoryW(base.c_str());
 }
@@ -44,13 +45,12 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder) {
   std::wstring base = folder;
   if (!base.empty() && base.back() != L'\\') base += L'\\';
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((base + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
+  const UniqueFind search(FindFirstFileW((base + L"*").c_str(), &found));
+  if (!search.valid()) return names;
   do {
     const std::wstring name = found.cFileName;
     if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  } while (FindNextFileW(search.get(), &found));
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -58,15 +58,13 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder) {
 namespace {
 
 bool WriteFileWith(DWORD disposition, const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
   DWORD writtenBytes = 0;
-  const bool ok = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
-                                              &writtenBytes, nullptr) &&
-                                    writtenBytes == bytes.size());
-  CloseHandle(file);
-  return ok;
+  return bytes.empty() || (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                     &writtenBytes, nullptr) &&
+                           writtenBytes == bytes.size());
 }
 
 }  // namespace
@@ -85,16 +83,15 @@ std::string ReadWholeFile(const std::wstring& path) {
 }
 
 bool ReadFileBytes(const std::wstring& path, std::string* bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
   bytes->clear();
   char chunk[65536];
   DWORD readBytes = 0;
-  while (ReadFile(file, chunk, sizeof(chunk), &readBytes, nullptr) && readBytes > 0) {
+  while (ReadFile(file.get(), chunk, sizeof(chunk), &readBytes, nullptr) && readBytes > 0) {
     bytes->append(chunk, readBytes);
   }
-  CloseHandle(file);
   return true;
 }
 
