@@ -103,8 +103,9 @@ TEST_F(Setup, CommandsAreIdempotentAndUninstallRestoresTheStart) {
     EXPECT_TRUE(Contains(status.output, command.status)) << status.output;
   }
   std::vector<BYTE> buffer;
+  const std::vector<PRINTER_INFO_2W> printers = Printers(&buffer);
   int ours = 0;
-  for (const PRINTER_INFO_2W& printer : Printers(&buffer)) {
+  for (const PRINTER_INFO_2W& printer : printers) {
     ours += std::wstring(printer.pPrintProcessor) == L"HalvekPrint";
     // RAW only, and printing starts once the job is wholly spooled (links).
     EXPECT_TRUE(std::wstring(printer.pPrintProcessor) != L"HalvekPrint" ||
