@@ -122,5 +122,39 @@ TEST_F(Setup, CommandsAreIdempotentAndUninstallRestoresTheStart) {
   e2e::Setup(L"set-prefix --clear");
 }
 
+// A processor the spooler holds loaded: an identical one is left in place, a
+// changed one or an uninstall asks for a spooler restart, not for rights.
+TEST_F(Setup, LoadedProcessorIsKeptWhenUnchangedAndNamedWhenItCannotBeReplaced) {
+  InstallDefault();
+  const std::wstring changedFolder = L"C:\\e2e-changed";
+  CreateDirectoryW(changedFolder.c_str(), nullptr);
+  std::string dll;
+  ASSERT_TRUE(ReadFileBytes(tools::ModuleFolder() + L"\\halvekprint.dll", &dll));
+  ASSERT_TRUE(WriteFileBytes(changedFolder + L"\\halvekprint.dll", dll + "changed"));
+  UniqueFile held(CreateFileW(ProcessorDll().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.valid());
+  const struct {
+    std::wstring arguments;
+    DWORD exitCode;
+    const char* message;
+  } cases[] = {
+      {L"install --output-folder C:\\e2e-out", 0, "installed"},
+      {L"install --output-folder C:\\e2e-out --from " + changedFolder, 1, "restart it"},
+      {L"uninstall", 1, "restart it"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf8(c.arguments));
+    const RunResult result = e2e::Setup(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
+    EXPECT_TRUE(Contains(result.output, c.message)) << result.output;
+    EXPECT_FALSE(Contains(result.output, "administrator")) << result.output;
+  }
+  held.reset();
+  EXPECT_EQ(e2e::Setup(L"uninstall").exitCode, 0u);
+  DeleteFileW((changedFolder + L"\\halvekprint.dll").c_str());
+  RemoveDirectoryW(changedFolder.c_str());
+}
+
 }  // namespace
 }  // namespace e2e
