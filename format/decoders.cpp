@@ -14,6 +14,13 @@ BYTE HexDigitValue(BYTE character) {
   return value == 255 ? 0 : value;
 }
 
+// Value of the two hex characters at hex; a non-hex character is a 0 digit.
+BYTE ASCIIHexToBinary(const BYTE* hex) {
+  BYTE value = 0;
+  for (int i = 0; i < 2; ++i) value = static_cast<BYTE>((value << 4) + HexDigitValue(hex[i]));
+  return value;
+}
+
 // Two characters from position, a zero byte standing in for each one at or
 // past the end: the end of the block reads like a terminator.
 BYTE HexPairAt(const BYTE* hex, DWORD lengthBytes, DWORD position) {
@@ -39,6 +46,43 @@ DWORD CountBeforeZero(const BYTE* bytes, DWORD countBytes) {
   return zero ? static_cast<DWORD>(static_cast<const BYTE*>(zero) - bytes) : countBytes;
 }
 
+// Drops leading blanks and trailing blanks, CRs and LFs.
+void StripWhitespace(const BYTE** start, DWORD* countBytes) {
+  while (*countBytes > 0 && (*start)[0] == ' ') {
+    ++*start;
+    --*countBytes;
+  }
+  while (*countBytes > 0) {
+    const BYTE last = (*start)[*countBytes - 1];
+    if (last != ' ' && last != '\r' && last != '\n') break;
+    --*countBytes;
+  }
+}
+
+// destination holds sourceCountBytes + 1 bytes. Returns the bytes stored
+// before the terminating zero.
+DWORD DecodeOctalSequences(const BYTE* source, BYTE* destination, DWORD sourceCountBytes) {
+  DWORD stored = 0;
+  DWORD position = 0;
+  while (position < sourceCountBytes) {
+    if (source[position] != '\\') {
+      destination[stored++] = source[position++];
+      continue;
+    }
+    if (sourceCountBytes - position < 4) {
+      TraceText(L"Malformed octal sequence skipped");
+      break;
+    }
+    // Digits are not checked: "\(" and "\\" take in the two bytes behind them.
+    const int value = (source[position + 1] - '0') * 64 + (source[position + 2] - '0') * 8 +
+                      (source[position + 3] - '0');
+    destination[stored++] = static_cast<BYTE>(value & 0xFF);
+    position += 4;
+  }
+  destination[stored] = 0;
+  return stored;
+}
+
 // Steps shared by the MS Office and Mac UTF-8 paths; returns the number of
 // decoded bytes in work (kTitleWorkBytes) up to the first zero.
 DWORD DecodeEscapedLine(const BYTE* line, DWORD countBytes, BYTE* work) {
@@ -56,13 +100,12 @@ DWORD DecodeEscapedLine(const BYTE* line, DWORD countBytes, BYTE* work) {
   return CountBeforeZero(work, decoded);
 }
 
-}  // namespace
-
-BYTE ASCIIHexToBinary(const BYTE* hex) {
-  BYTE value = 0;
-  for (int i = 0; i < 2; ++i) value = static_cast<BYTE>((value << 4) + HexDigitValue(hex[i]));
-  return value;
+int DecodeUTF8ToUnicode(const BYTE* bytes, int countBytes, WCHAR* title) {
+  return MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<LPCCH>(bytes), countBytes, title,
+                             static_cast<int>(kMaxTitleChars));
 }
+
+}  // namespace
 
 void DecodeUnicodeFromASCIIHex(const BYTE* hex, DWORD lengthBytes, WCHAR* title) {
   if (!hex) return;
@@ -95,45 +138,6 @@ void DecodeASCIIFromASCIHex(const BYTE* hex, DWORD lengthBytes, BYTE* bytes) {
 int DecodeANSIToUnicode(const BYTE* bytes, int countBytes, WCHAR* title) {
   return MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCCH>(bytes), countBytes, title,
                              static_cast<int>(kMaxTitleChars));
-}
-
-int DecodeUTF8ToUnicode(const BYTE* bytes, int countBytes, WCHAR* title) {
-  return MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<LPCCH>(bytes), countBytes, title,
-                             static_cast<int>(kMaxTitleChars));
-}
-
-void StripWhitespace(const BYTE** start, DWORD* countBytes) {
-  while (*countBytes > 0 && (*start)[0] == ' ') {
-    ++*start;
-    --*countBytes;
-  }
-  while (*countBytes > 0) {
-    const BYTE last = (*start)[*countBytes - 1];
-    if (last != ' ' && last != '\r' && last != '\n') break;
-    --*countBytes;
-  }
-}
-
-DWORD DecodeOctalSequences(const BYTE* source, BYTE* destination, DWORD sourceCountBytes) {
-  DWORD stored = 0;
-  DWORD position = 0;
-  while (position < sourceCountBytes) {
-    if (source[position] != '\\') {
-      destination[stored++] = source[position++];
-      continue;
-    }
-    if (sourceCountBytes - position < 4) {
-      TraceText(L"Malformed octal sequence skipped");
-      break;
-    }
-    // Digits are not checked: "\(" and "\\" take in the two bytes behind them.
-    const int value = (source[position + 1] - '0') * 64 + (source[position + 2] - '0') * 8 +
-                      (source[position + 3] - '0');
-    destination[stored++] = static_cast<BYTE>(value & 0xFF);
-    position += 4;
-  }
-  destination[stored] = 0;
-  return stored;
 }
 
 int DecodeMSOfiiceTitle(const BYTE* line, DWORD countBytes, WCHAR* title) {

@@ -37,8 +37,8 @@ JobFormat DetectFormat(const BYTE* data, DWORD lengthBytes) {
   if (HasPrefix(data, lengthBytes, "%!PS")) return JobFormat::PostScript;
   if (HasPrefix(data, lengthBytes, "%!VPS")) return JobFormat::Vps;
   if (HasPrefix(data, lengthBytes, "<?XML")) {
-    if (ContainsSubstringA(data, lengthBytes, "<XPIF")) return JobFormat::Xpif;
-    if (ContainsSubstringA(data, lengthBytes, "<PPML")) return JobFormat::Ppml;
+    if (FindSubstringA(data, lengthBytes, "<XPIF")) return JobFormat::Xpif;
+    if (FindSubstringA(data, lengthBytes, "<PPML")) return JobFormat::Ppml;
   }
   return JobFormat::None;
 }
@@ -130,10 +130,6 @@ void ScanPlainTitle(const BYTE* data, DWORD lengthBytes, WCHAR* title, DWORD cap
 }
 
 }  // namespace
-
-BOOL ContainsSubstringA(const BYTE* data, DWORD lengthBytes, const char* pattern) {
-  return FindSubstringA(data, lengthBytes, pattern) ? TRUE : FALSE;
-}
 
 void CheckSignatures(const BYTE* data, DWORD lengthBytes, WCHAR* title, DWORD titleSizeBytes,
                      JobFormat* format, BOOL* knownFormat, const WCHAR** producer) {

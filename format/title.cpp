@@ -43,27 +43,9 @@ bool CommentValueBeginsWith(const BYTE* data, DWORD lengthBytes, const char* key
   return BeginsWith(found + skipBytes, remaining - skipBytes, value);
 }
 
-// The bytes of line converted whole from the ANSI code page.
-void DecodeTitleLine(const BYTE* keyword, DWORD remainingBytes, WCHAR* title) {
-  const BYTE* start = nullptr;
-  const BYTE* end = nullptr;
-  GetTitle(keyword, remainingBytes, &start, &end);
-  DecodeANSIToUnicode(start, static_cast<int>(end - start), title);
-}
-
-}  // namespace
-
-const BYTE* FindSubstringA(const BYTE* data, DWORD lengthBytes, const char* pattern) {
-  if (!data || !pattern) return nullptr;
-  const size_t patternBytes = std::strlen(pattern);
-  if (lengthBytes <= patternBytes) return nullptr;
-  const size_t lastStart = lengthBytes - patternBytes - 1;
-  for (size_t start = 0; start <= lastStart; ++start) {
-    if (MatchesIgnoreCaseA(data + start, pattern, patternBytes)) return data + start;
-  }
-  return nullptr;
-}
-
+// Cuts the title line behind the "%%Title:" at keyword. remainingBytes counts
+// the bytes from keyword to the block's end. Without a line feed the line
+// runs to the block's end (less a line end that is the block's last bytes).
 void GetTitle(const BYTE* keyword, DWORD remainingBytes, const BYTE** titleStart,
               const BYTE** titleEnd) {
   const DWORD skipBytes = static_cast<DWORD>(std::strlen(pchTitle)) + 1;
@@ -80,6 +62,14 @@ void GetTitle(const BYTE* keyword, DWORD remainingBytes, const BYTE** titleStart
   if (end < start) end = start;
   *titleStart = start;
   *titleEnd = end;
+}
+
+// The bytes of line converted whole from the ANSI code page.
+void DecodeTitleLine(const BYTE* keyword, DWORD remainingBytes, WCHAR* title) {
+  const BYTE* start = nullptr;
+  const BYTE* end = nullptr;
+  GetTitle(keyword, remainingBytes, &start, &end);
+  DecodeANSIToUnicode(start, static_cast<int>(end - start), title);
 }
 
 BOOL IsAcrobat9(const BYTE* creatorValue, DWORD remainingBytes) {
@@ -117,6 +107,7 @@ BOOL IsMSOffice(const BYTE* data, DWORD lengthBytes) {
          FindSubstringA(data, lengthBytes, pchWinCreatorName);
 }
 
+// afterKeyword: the byte right after "%%Title:"; remainingBytes from there.
 BOOL IsTitleHexEncodedPrefix(const BYTE* afterKeyword, DWORD remainingBytes) {
   return afterKeyword && remainingBytes >= 2 && afterKeyword[0] == ' ' && afterKeyword[1] == '<';
 }
@@ -135,14 +126,23 @@ BOOL IsASCIIEncodedUnicode(const BYTE* data, DWORD lengthBytes) {
                                  RemainingBytes(data, lengthBytes, title) - titleKeywordBytes);
 }
 
-namespace {
-
 BOOL Decoded(const WCHAR** producer, const WCHAR* name) {
   if (producer) *producer = name;
   return TRUE;
 }
 
 }  // namespace
+
+const BYTE* FindSubstringA(const BYTE* data, DWORD lengthBytes, const char* pattern) {
+  if (!data || !pattern) return nullptr;
+  const size_t patternBytes = std::strlen(pattern);
+  if (lengthBytes <= patternBytes) return nullptr;
+  const size_t lastStart = lengthBytes - patternBytes - 1;
+  for (size_t start = 0; start <= lastStart; ++start) {
+    if (MatchesIgnoreCaseA(data + start, pattern, patternBytes)) return data + start;
+  }
+  return nullptr;
+}
 
 BOOL IsKnownFormat(const BYTE* data, DWORD lengthBytes, WCHAR* title, const WCHAR** producer) {
   const BYTE* keyword = FindSubstringA(data, lengthBytes, pchTitle);

@@ -6,11 +6,15 @@
 #include "platform/registry_names.h"
 #include "platform/win.h"
 
+// A prefix rule's text as read: what the value holds and a terminator that
+// the stored string may lack.
+constexpr DWORD kPrefixTextCapacityChars = kPrefixReadLimitBytes / sizeof(WCHAR) + 1;
+
 // The operator's prefix rule that a name matched, for whoever explains it.
 struct PrefixRuleMatch {
   bool matched;
   WCHAR label[kPrefixLabelReadLimitChars];
-  WCHAR prefix[kPrefixReadLimitBytes / sizeof(WCHAR) + 1];
+  WCHAR prefix[kPrefixTextCapacityChars];
 };
 
 // Drops enclosing parentheses, removes the first matching operator prefix

@@ -1,20 +1,7 @@
-// Inside the naming: the rules behind ApplyValidityRules and
-// FindUniqueNameForOutputFile, reached one by one by their tests.
+// Inside the naming: what the name rules and the output paths share.
 #pragma once
 
 #include "naming/naming.h"
-
-// Longest base name ApplyValidityRules produces, in characters.
-constexpr DWORD kMaxBaseNameChars = 70;
-// Size of the working copies, in characters (terminator included).
-constexpr DWORD kNameWorkCapacityChars = 260;
-
-// Trims white space, replaces characters unfit for a file name or missing from
-// the ANSI code page by "_" and drops leading "_" unless nothing else is left.
-// Returns 1 when a name was written (zero-terminated, at most
-// destinationCapacityChars including the terminator), 0 for an empty or null
-// source or a zero capacity, in which case nothing is written.
-DWORD ValidName(const WCHAR* source, WCHAR* destination, DWORD destinationCapacityChars);
 
 // The C0 and C1 control characters and DEL: never part of a file name.
 inline bool IsControlCharacter(WCHAR c) {

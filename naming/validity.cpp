@@ -10,11 +10,16 @@
 
 namespace {
 
+// Longest base name ApplyValidityRules produces, in characters.
+constexpr DWORD kMaxBaseNameChars = 70;
+// Size of the working copies, in characters (terminator included).
+constexpr DWORD kNameWorkCapacityChars = 260;
+
 // The same fixed name the capture uses for a job without any name.
 const WCHAR kEmptyNameReplacement[] = L"spoold_file";
 
 bool IsReplacedCharacter(WCHAR c) {
-  if (c != 0 && IsControlCharacter(c)) return true;
+  if (IsControlCharacter(c)) return true;
   switch (c) {
     case L'<':
     case L'>':
@@ -55,7 +60,7 @@ size_t MatchPrefixRule(const WCHAR* text, size_t textChars, PrefixRuleMatch* mat
   for (DWORD index = 0;; ++index) {
     WCHAR ruleName[kPrefixLabelReadLimitChars];
     DWORD ruleNameChars = kPrefixLabelReadLimitChars;
-    WCHAR prefix[kPrefixReadLimitBytes / sizeof(WCHAR) + 1];
+    WCHAR prefix[kPrefixTextCapacityChars];
     DWORD prefixBytes = kPrefixReadLimitBytes;
     DWORD type = REG_NONE;
     // A value too large for either buffer ends the search like the last one.
@@ -72,7 +77,7 @@ size_t MatchPrefixRule(const WCHAR* text, size_t textChars, PrefixRuleMatch* mat
     if (match) {
       match->matched = true;
       CopyBounded(match->label, kPrefixLabelReadLimitChars, ruleName);
-      CopyBounded(match->prefix, kPrefixReadLimitBytes / sizeof(WCHAR) + 1, prefix);
+      CopyBounded(match->prefix, kPrefixTextCapacityChars, prefix);
     }
     return prefixChars;
   }
@@ -87,8 +92,11 @@ bool IsOnlyDotsAndSpaces(const WCHAR* name) {
   return true;
 }
 
-}  // namespace
-
+// Trims white space, replaces characters unfit for a file name or missing from
+// the ANSI code page by "_" and drops leading "_" unless nothing else is left.
+// Returns 1 when a name was written (zero-terminated, at most
+// destinationCapacityChars including the terminator), 0 for an empty or null
+// source or a zero capacity, in which case nothing is written.
 DWORD ValidName(const WCHAR* source, WCHAR* destination, DWORD destinationCapacityChars) {
   if (!source || source[0] == L'\0' || !destination || destinationCapacityChars == 0) return 0;
 
@@ -119,6 +127,8 @@ DWORD ValidName(const WCHAR* source, WCHAR* destination, DWORD destinationCapaci
   CopyBounded(destination, destinationCapacityChars, name + start, nameChars - start);
   return 1;
 }
+
+}  // namespace
 
 void ApplyValidityRules(const WCHAR* name, WCHAR* validName, DWORD validNameSizeBytes,
                         PrefixRuleMatch* match) {

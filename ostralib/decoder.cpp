@@ -194,7 +194,7 @@ enum class CharClass { Ascii, Kana, Kanji, HalfwidthKana, Symbol, Foreign };
 
 CharClass ClassOf(WCHAR c) {
   if (c < 0x80) return CharClass::Ascii;
-  if ((c >= 0x3041 && c <= 0x309F) || (c >= 0x30A0 && c <= 0x30FF)) return CharClass::Kana;
+  if (c >= 0x3041 && c <= 0x30FF) return CharClass::Kana;
   if ((c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) ||
       (c >= 0xF900 && c <= 0xFAFF) || c == 0x3005 || c == 0x3006) {
     return CharClass::Kanji;
@@ -207,19 +207,17 @@ CharClass ClassOf(WCHAR c) {
   if ((c >= 0x3000 && c <= 0x303F) || (c >= 0xFF01 && c <= 0xFF60) ||
       (c >= 0xFFE0 && c <= 0xFFE5) || (c >= 0x2010 && c <= 0x2026) || c == 0x2030 || c == 0x2032 ||
       c == 0x2033 || c == 0x203B || (c >= 0x2100 && c <= 0x214F) || (c >= 0x2160 && c <= 0x217F) ||
-      (c >= 0x2190 && c <= 0x21FF) || (c >= 0x2200 && c <= 0x22FF) ||
-      (c >= 0x2460 && c <= 0x24FF) || (c >= 0x25A0 && c <= 0x25FF) ||
-      (c >= 0x2600 && c <= 0x26FF) || (c >= 0x3200 && c <= 0x33FF) || c == 0x00A7 || c == 0x00A8 ||
+      (c >= 0x2190 && c <= 0x22FF) || (c >= 0x2460 && c <= 0x24FF) ||
+      (c >= 0x25A0 && c <= 0x26FF) || (c >= 0x3200 && c <= 0x33FF) || c == 0x00A7 || c == 0x00A8 ||
       c == 0x00B0 || c == 0x00B1 || c == 0x00B4 || c == 0x00B6 || c == 0x00D7 || c == 0x00F7) {
     return CharClass::Symbol;
   }
   return CharClass::Foreign;
 }
 
-// A kanji of JIS level 1 (rows 16 to 46, row 47 up to cell 51), the ones
-// ordinary text is made of; judged by its row and cell, both. Accented
-// Latin letters read as Shift_JIS or EUC-JP land in level 2 or outside.
-bool IsCommonKanji(WCHAR c) {
+// The two Shift_JIS bytes of a character of code page 932; false for any
+// other character.
+bool ShiftJisPairOf(WCHAR c, BYTE* lead, BYTE* trail) {
   char sjis[4] = {};
   BOOL usedDefault = FALSE;
   if (WideCharToMultiByte(kCodePageShiftJis, WC_NO_BEST_FIT_CHARS, &c, 1, sjis, sizeof(sjis),
@@ -227,8 +225,17 @@ bool IsCommonKanji(WCHAR c) {
       usedDefault) {
     return false;
   }
-  const int lead = static_cast<BYTE>(sjis[0]);
-  const int trail = static_cast<BYTE>(sjis[1]);
+  *lead = static_cast<BYTE>(sjis[0]);
+  *trail = static_cast<BYTE>(sjis[1]);
+  return true;
+}
+
+// A kanji of JIS level 1 (rows 16 to 46, row 47 up to cell 51), the ones
+// ordinary text is made of; judged by its row and cell, both. Accented
+// Latin letters read as Shift_JIS or EUC-JP land in level 2 or outside.
+bool IsCommonKanji(BYTE leadByte, BYTE trailByte) {
+  const int lead = leadByte;
+  const int trail = trailByte;
   if (lead < 0x88 || lead > 0x9F) return false;  // level 1 lies in leads 88-98
   const int row = (lead - 0x81) * 2 + (trail >= 0x9F ? 2 : 1);
   const int cell = trail >= 0x9F ? trail - 0x9E : trail - (trail >= 0x80 ? 0x40 : 0x3F);
@@ -246,15 +253,13 @@ bool IsLatinLeadByte(BYTE byte) {
          byte == 0x9E || byte == 0x9F;
 }
 
-// A kanji whose Shift_JIS bytes are both Latin letters in code page 1252,
-// as in "Žižek": what a Western word misread looks like.
-bool IsLatinLookingKanji(WCHAR c) {
-  char sjis[4] = {};
-  if (WideCharToMultiByte(kCodePageShiftJis, WC_NO_BEST_FIT_CHARS, &c, 1, sjis, sizeof(sjis),
-                          nullptr, nullptr) != 2) {
-    return false;
-  }
-  return IsLatinLeadByte(static_cast<BYTE>(sjis[0])) && IsAsciiLetter(static_cast<BYTE>(sjis[1]));
+// A level-1 kanji whose Shift_JIS bytes are not both Latin letters in code
+// page 1252, as in "Žižek": what a Western word misread looks like.
+bool IsCommonNotLatinLookingKanji(WCHAR c) {
+  BYTE lead = 0;
+  BYTE trail = 0;
+  return ShiftJisPairOf(c, &lead, &trail) && IsCommonKanji(lead, trail) &&
+         !(IsLatinLeadByte(lead) && IsAsciiLetter(trail));
 }
 
 bool IsOneOf(WCHAR c, const wchar_t* set) {
@@ -348,7 +353,7 @@ int JapaneseScore(const std::wstring& text, const Reading& reading) {
         score += 8;
         onlyRare = false;
       } else if (kind == CharClass::Kanji) {
-        const bool common = IsCommonKanji(text[i]) && !IsLatinLookingKanji(text[i]);
+        const bool common = IsCommonNotLatinLookingKanji(text[i]);
         ++(common ? commonKanjiChars : rareKanjiChars);
         score += common ? 8 : 2;
         if (common) onlyRare = false;
