@@ -15,15 +15,11 @@
 
 namespace e2e {
 
-using tools::FileExists;
 using tools::Utf8;
 
 constexpr wchar_t kPrinter[] = L"Halvek Capture";
 constexpr wchar_t kPort[] = L"C:\\halvek.prn";
 constexpr wchar_t kOutputFolder[] = L"C:\\e2e-out";
-const std::wstring kPortsKey = std::wstring(::kHalvekPortsKey) + L"\\";
-const std::wstring kSpoolerKey = ::kSpoolerSettingsKey;
-const std::wstring kPrefixKey = ::kPrefixKey;
 
 struct RunResult {
   DWORD exitCode = 0xFFFFFFFF;
@@ -38,46 +34,41 @@ inline std::wstring Quote(const std::wstring& text) {
   return L"\"" + text + L"\"";
 }
 
-// Runs a program from the test's folder; winedebug, when given, is the
-// child's WINEDEBUG.
-inline RunResult Run(const std::wstring& program, const std::wstring& arguments,
-                     const wchar_t* winedebug = nullptr) {
+// Starts a program from the test's folder, its stdout and stderr going to
+// output; an invalid handle when it cannot start.
+inline UniqueHandle Start(const std::wstring& program, const std::wstring& arguments,
+                          HANDLE output) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = output;
+  PROCESS_INFORMATION process = {};
+  std::wstring line = Quote(tools::ModuleFolder() + L"\\" + program) + L" " + arguments;
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &startup, &process)) {
+    return UniqueHandle();
+  }
+  CloseHandle(process.hThread);
+  return UniqueHandle(process.hProcess);
+}
+
+// Runs a program from the test's folder to its end.
+inline RunResult Run(const std::wstring& program, const std::wstring& arguments) {
   RunResult result;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   UniqueHandle readEnd, writeEnd;
   if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) return result;
   SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-  UniqueFile input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               OPEN_EXISTING, 0, nullptr));
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input.get();
-  startup.hStdOutput = startup.hStdError = writeEnd.get();
-  PROCESS_INFORMATION process = {};
-  std::wstring line = Quote(tools::ModuleFolder() + L"\\" + program) + L" " + arguments;
-  // Wine gives a child the Unix environment only from an explicit block.
-  std::wstring block;
-  WCHAR* strings = GetEnvironmentStringsW();
-  for (const WCHAR* entry = strings; *entry; entry += wcslen(entry) + 1) {
-    if (_wcsnicmp(entry, L"WINEDEBUG=", 10)) block += entry + std::wstring(1, L'\0');
-  }
-  FreeEnvironmentStringsW(strings);
-  if (winedebug) block += L"WINEDEBUG=" + std::wstring(winedebug) + L'\0';
-  block += L'\0';
-  const BOOL created = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE,
-                                      CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, &block[0],
-                                      nullptr, &startup, &process);
-  if (!created) return result;
-  const UniqueHandle thread(process.hThread), child(process.hProcess);
+  const UniqueHandle child = Start(program, arguments, writeEnd.get());
   writeEnd.reset();
   char buffer[4096];
   DWORD gotBytes = 0;
   while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &gotBytes, nullptr) && gotBytes > 0) {
     result.output.append(buffer, gotBytes);
   }
-  WaitForSingleObject(child.get(), INFINITE);
-  GetExitCodeProcess(child.get(), &result.exitCode);
+  if (child.valid() && WaitForSingleObject(child.get(), INFINITE) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(child.get(), &result.exitCode);
+  }
   return result;
 }
 
@@ -85,37 +76,55 @@ inline RunResult Setup(const std::wstring& arguments) {
   return Run(L"halvek-setup.exe", arguments);
 }
 
-inline std::wstring SpoolFolder() {
-  return tools::SystemFolder() + L"\\spool\\PRINTERS";
+// Every key and value under an HKLM key, one line each.
+inline void DumpRegTree(const std::wstring& key, std::vector<std::wstring>* lines) {
+  UniqueKey holder;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, holder.put())) return;
+  WCHAR name[512], data[512];
+  for (DWORD index = 0;; ++index) {
+    DWORD nameChars = 512, type = 0, dataBytes = sizeof(data) - sizeof(WCHAR);
+    if (RegEnumValueW(holder.get(), index, name, &nameChars, nullptr, &type,
+                      reinterpret_cast<BYTE*>(data), &dataBytes)) {
+      break;
+    }
+    data[dataBytes / sizeof(WCHAR)] = L'\0';  // DWORDs in decimal, strings up to their end
+    lines->push_back(key + L"=" + name + L":" +
+                     (type == REG_DWORD ? std::to_wstring(data[0] | DWORD{data[1]} << 16) : data));
+  }
+  for (DWORD index = 0;; ++index) {
+    DWORD nameChars = 512;
+    if (RegEnumKeyExW(holder.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr)) {
+      break;
+    }
+    DumpRegTree(key + L"\\" + name, lines);
+  }
 }
 
-inline void EmptyFolder(const std::wstring& folder) {
-  for (const std::wstring& name : ListFolder(folder)) DeleteFileW((folder + L"\\" + name).c_str());
-}
-
-// An HKLM value as text (DWORDs in decimal), or "-" when missing.
-inline std::wstring RegValue(const std::wstring& key, const wchar_t* name) {
-  DWORD number = 0;
-  if (tools::ReadDword(HKEY_LOCAL_MACHINE, key, name, &number) == 0) return std::to_wstring(number);
-  WCHAR text[512] = {};
-  DWORD sizeBytes = sizeof(text) - sizeof(WCHAR);
-  return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, text,
-                      &sizeBytes)
-             ? L"-"
-             : text;
-}
-
-inline std::vector<PRINTER_INFO_2W> Printers(std::vector<BYTE>* buffer) {
+// Everything the tools touch in the spooler and the registry, sorted.
+inline std::vector<std::wstring> Snapshot() {
+  std::vector<std::wstring> state = tools::PrintProcessorNames(L"Windows x64");
+  for (const std::wstring& port : tools::PortNames()) state.push_back(L"port " + port);
   DWORD count = 0;
-  *buffer = tools::Enumerated(
+  const std::vector<BYTE> buffer = tools::Enumerated(
       [](BYTE* entries, DWORD sizeBytes, DWORD* neededBytes, DWORD* entryCount) {
         return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, entries, sizeBytes, neededBytes,
                              entryCount);
       },
       &count);
-  const auto* first = reinterpret_cast<const PRINTER_INFO_2W*>(buffer->data());
-  return buffer->empty() ? std::vector<PRINTER_INFO_2W>()
-                         : std::vector<PRINTER_INFO_2W>(first, first + count);
+  for (DWORD i = 0; i < count; ++i) {
+    const auto& printer = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data())[i];
+    state.push_back(std::wstring(L"printer ") + printer.pPrinterName + L"|" + printer.pPortName +
+                    L"|" + printer.pPrintProcessor + L"|" + printer.pDatatype + L"|" +
+                    std::to_wstring(printer.Attributes));
+  }
+  DumpRegTree(kHalvekMonitorKey, &state);
+  DumpRegTree(L"Software\\Halvek", &state);
+  std::sort(state.begin(), state.end());
+  return state;
+}
+
+inline void EmptyFolder(const std::wstring& folder) {
+  for (const std::wstring& name : ListFolder(folder)) DeleteFileW((folder + L"\\" + name).c_str());
 }
 
 inline void InstallDefault() {

@@ -1,12 +1,10 @@
 // halvek-setup against Wine's spooler and registry.
-#include "platform/registry_names.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace e2e {
 namespace {
 
 const std::wstring kMonitorKey = ::kHalvekMonitorKey;
-constexpr DWORD kCaptureQueueAttributes = PRINTER_ATTRIBUTE_RAW_ONLY | PRINTER_ATTRIBUTE_QUEUED;
 
 std::wstring ProcessorDll() {
   WCHAR folder[MAX_PATH] = {};
@@ -17,52 +15,19 @@ std::wstring ProcessorDll() {
   return std::wstring(folder) + L"\\halvekprint.dll";
 }
 
-// Every key and value under an HKLM key, one line each.
-void DumpRegTree(const std::wstring& key, std::vector<std::wstring>* lines) {
-  UniqueKey holder;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, holder.put())) return;
-  WCHAR name[512];
-  for (DWORD index = 0;; ++index) {
-    DWORD nameChars = 512;
-    if (RegEnumValueW(holder.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr))
-      break;
-    lines->push_back(key + L"=" + name + L":" + RegValue(key, name));
+// A value of the snapshot's registry lines, or "-" when missing.
+std::wstring Value(const std::vector<std::wstring>& state, const std::wstring& key,
+                   const wchar_t* name) {
+  const std::wstring start = key + L"=" + name + L":";
+  for (const std::wstring& line : state) {
+    if (line.compare(0, start.size(), start) == 0) return line.substr(start.size());
   }
-  for (DWORD index = 0;; ++index) {
-    DWORD nameChars = 512;
-    if (RegEnumKeyExW(holder.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr)) {
-      break;
-    }
-    DumpRegTree(key + L"\\" + name, lines);
-  }
-}
-
-// Everything the setup tool touches, to compare states.
-std::vector<std::wstring> Snapshot() {
-  std::vector<std::wstring> state = tools::PrintProcessorNames(L"Windows x64");
-  for (const std::wstring& port : tools::PortNames()) state.push_back(L"port " + port);
-  std::vector<BYTE> buffer;
-  for (const PRINTER_INFO_2W& printer : Printers(&buffer)) {
-    state.push_back(std::wstring(L"printer ") + printer.pPrinterName + L"|" + printer.pPortName +
-                    L"|" + printer.pPrintProcessor + L"|" + printer.pDatatype);
-  }
-  DumpRegTree(kMonitorKey, &state);
-  DumpRegTree(L"Software\\Halvek", &state);
-  std::sort(state.begin(), state.end());
-  return state;
+  return L"-";
 }
 
 class Setup : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(e2e::Setup(L"uninstall").exitCode, 0u); }
-};
-
-struct Command {
-  const wchar_t* line;
-  std::wstring key;
-  const wchar_t* value;
-  const wchar_t* datum;  // "-": the value is gone
-  const char* status;
 };
 
 // Each command lands where the capture reads it and, repeated, changes
@@ -75,53 +40,58 @@ TEST_F(Setup, CommandsAreIdempotentAndUninstallRestoresTheStart) {
             0);
   ASSERT_EQ(e2e::Setup(L"set-prefix keep \"Copy of \"").exitCode, 0u);
   const auto before = Snapshot();
-  const std::wstring portKey = kPortsKey + kPort;
-  const Command commands[] = {
+  const std::wstring portKey = std::wstring(kHalvekPortsKey) + L"\\" + kPort;
+  const std::wstring settingsKey = kSpoolerSettingsKey;
+  const struct {
+    const wchar_t* line;
+    std::wstring key;
+    const wchar_t* value;
+    const wchar_t* datum;  // "-": the value is gone
+    const char* status;
+  } commands[] = {
       // clang-format off
       {L"install --output-folder C:\\e2e-out", portKey, kOutputPathValue, L"C:\\e2e-out", "output folder C:\\e2e-out"},
       {L"install --output-folder C:\\e2e-moved", portKey, kOutputPathValue, L"C:\\e2e-moved", "output folder C:\\e2e-moved"},
       {L"add-printer \"Second Capture\" --output-folder C:\\e2e-out2", portKey, kOutputPathValue, L"C:\\e2e-moved", "output folder C:\\e2e-out2"},
       {L"set-prefix draft \"Draft - \"", kPrefixKey, L"draft", L"Draft - ", "prefix rule \"draft\": \"Draft - \""},
-      {L"set-interpret-title off", kSpoolerKey, kInterpretTitleValue, L"0", "InterpretTitle: off\n"},
-      {L"set-interpret-title default", kSpoolerKey, kInterpretTitleValue, L"-", "InterpretTitle: on (default)"},
+      {L"set-interpret-title off", settingsKey, kInterpretTitleValue, L"0", "InterpretTitle: off\n"},
+      {L"set-interpret-title default", settingsKey, kInterpretTitleValue, L"-", "InterpretTitle: on (default)"},
       {L"set-prefix --remove draft", kPrefixKey, L"draft", L"-", "prefix rule \"keep\""},
-      {L"set-hard-links off", kSpoolerKey, kHardLinksValue, L"0", "HardLinks: off\n"},
-      {L"set-hard-links default", kSpoolerKey, kHardLinksValue, L"-", "HardLinks: on (default)"},
-      {L"log on C:\\e2e-log\\capture.log", kSpoolerKey, kCaptureLogValue, L"C:\\e2e-log\\capture.log", "CaptureLog: on, C:\\e2e-log\\capture.log"},
-      {L"log off", kSpoolerKey, kCaptureLogValue, L"-", "CaptureLog: off"},
+      {L"set-hard-links off", settingsKey, kHardLinksValue, L"0", "HardLinks: off\n"},
+      {L"set-hard-links default", settingsKey, kHardLinksValue, L"-", "HardLinks: on (default)"},
+      {L"log on C:\\e2e-log\\capture.log", settingsKey, kCaptureLogValue, L"C:\\e2e-log\\capture.log", "CaptureLog: on, C:\\e2e-log\\capture.log"},
+      {L"log off", settingsKey, kCaptureLogValue, L"-", "CaptureLog: off"},
       // clang-format on
   };
-  for (const Command& command : commands) {
+  for (const auto& command : commands) {
     SCOPED_TRACE(Utf8(command.line));
     const RunResult first = e2e::Setup(command.line);
     ASSERT_EQ(first.exitCode, 0u) << first.output;
-    EXPECT_EQ(RegValue(command.key, command.value), command.datum);
     const auto once = Snapshot();
+    EXPECT_EQ(Value(once, command.key, command.value), command.datum);
     ASSERT_EQ(e2e::Setup(command.line).exitCode, 0u);
     EXPECT_EQ(Snapshot(), once);
     const RunResult status = e2e::Setup(L"status");
     EXPECT_TRUE(Contains(status.output, command.status)) << status.output;
   }
-  std::vector<BYTE> buffer;
-  const std::vector<PRINTER_INFO_2W> printers = Printers(&buffer);
-  int ours = 0;
-  for (const PRINTER_INFO_2W& printer : printers) {
-    ours += std::wstring(printer.pPrintProcessor) == L"HalvekPrint";
-    // RAW only, and printing starts once the job is wholly spooled (links).
-    EXPECT_TRUE(std::wstring(printer.pPrintProcessor) != L"HalvekPrint" ||
-                (printer.Attributes & kCaptureQueueAttributes) == kCaptureQueueAttributes);
-    if (std::wstring(printer.pPrinterName) != L"Second Capture") continue;
-    EXPECT_LE(wcslen(printer.pPortName), 15u);
-    EXPECT_EQ(RegValue(kPortsKey + printer.pPortName, kOutputPathValue), L"C:\\e2e-out2");
-  }
-  EXPECT_EQ(ours, 2);  // the reinstall kept one default printer
+  // The reinstall kept one default printer; both take RAW only and print a
+  // job once it is wholly spooled (a link needs the whole spool file).
+  const auto installed = Snapshot();
+  EXPECT_EQ(std::count_if(installed.begin(), installed.end(),
+                          [](const std::wstring& line) {
+                            const DWORD attributes =
+                                PRINTER_ATTRIBUTE_RAW_ONLY | PRINTER_ATTRIBUTE_QUEUED;
+                            return line.find(L"|HalvekPrint|") != std::wstring::npos &&
+                                   (std::wcstoul(&line[line.rfind(L'|') + 1], nullptr, 10) &
+                                    attributes) == attributes;
+                          }),
+            2);
   ASSERT_EQ(e2e::Setup(L"uninstall").exitCode, 0u);
   EXPECT_EQ(Snapshot(), before);
-  EXPECT_FALSE(FileExists(ProcessorDll()));
+  EXPECT_FALSE(tools::FileExists(ProcessorDll()));
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMonitorKey.c_str());
   e2e::Setup(L"set-prefix --clear");
 }
-
 // A processor the spooler holds loaded: an identical one is left in place, a
 // changed one or an uninstall asks for a spooler restart, not for rights.
 TEST_F(Setup, LoadedProcessorIsKeptWhenUnchangedAndNamedWhenItCannotBeReplaced) {
