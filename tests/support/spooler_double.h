@@ -19,7 +19,7 @@ enum class SpoolerCall {
   WritePrinter,
   SetJob,
   GetPrinter,
-  GetJob,
+  GetJob
 };
 
 struct PrinterDocument {
