@@ -23,24 +23,20 @@ using Messages = std::vector<std::vector<BYTE>>;
 class Listener {
  public:
   explicit Listener(bool uneven = false) : uneven_(uneven) {}
-  ~Listener() {
-    Stop();
-    CloseHandle(stop_);
-  }
+  ~Listener() { Stop(); }
   bool Start(const std::wstring& queueName, int instances) {
     for (int i = 0; i < instances; ++i) {
-      HANDLE pipe = ostralib::CreateQueueServerInstance(queueName.c_str(), i == 0);
-      if (pipe == INVALID_HANDLE_VALUE) return false;
-      pipes_.push_back(pipe);
-      threads_.emplace_back(
-          [this, pipe] { ostralib::ServeQueueInstance(pipe, stop_, Keep, this); });
+      pipes_.emplace_back(ostralib::CreateQueueServerInstance(queueName.c_str(), i == 0));
+      if (!pipes_.back().valid()) return false;
+      threads_.emplace_back([this, pipe = pipes_.back().get()] {
+        ostralib::ServeQueueInstance(pipe, stop_.get(), Keep, this);
+      });
     }
     return true;
   }
   void Stop() {
-    SetEvent(stop_);
+    SetEvent(stop_.get());
     for (std::thread& thread : threads_) thread.join();
-    for (HANDLE pipe : pipes_) CloseHandle(pipe);
     threads_.clear();
     pipes_.clear();
   }
@@ -62,8 +58,8 @@ class Listener {
     listener->messages_.emplace_back(message, message + sizeBytes);
   }
   const bool uneven_;
-  HANDLE stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::vector<HANDLE> pipes_;
+  const UniqueHandle stop_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::vector<UniqueFile> pipes_;
   std::vector<std::thread> threads_;
   std::mutex lock_;
   Messages messages_;
@@ -76,8 +72,8 @@ std::wstring UniqueQueueName(const wchar_t* purpose) {
 }
 
 // The slot of a module's import address table through which it calls
-// function of dllName; null when it imports no such function by name.
-ULONG_PTR* ImportSlot(HMODULE module, const char* dllName, const char* function) {
+// function; null when it imports no such function by name.
+ULONG_PTR* ImportSlot(HMODULE module, const char* function) {
   BYTE* base = reinterpret_cast<BYTE*>(module);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
       base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
@@ -85,7 +81,6 @@ ULONG_PTR* ImportSlot(HMODULE module, const char* dllName, const char* function)
       nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
   for (; imports.VirtualAddress && entry->Name; ++entry) {
-    if (_stricmp(reinterpret_cast<const char*>(base + entry->Name), dllName) != 0) continue;
     auto* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
     auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
     for (; name->u1.AddressOfData; ++name, ++slot) {
@@ -123,7 +118,7 @@ TEST(QueueCreate, OpensThePipeForIdentificationOnly) {
   const std::wstring name = UniqueQueueName(L"sqos");
   Listener listener;
   ASSERT_TRUE(listener.Start(name, 1));
-  ULONG_PTR* slot = ImportSlot(GetModuleHandleW(L"ostralib.dll"), "kernel32.dll", "CreateFileW");
+  ULONG_PTR* slot = ImportSlot(GetModuleHandleW(L"ostralib.dll"), "CreateFileW");
   ASSERT_NE(nullptr, slot);
   gQueueOpenFlags = 0;
   const ULONG_PTR original = Patch(slot, reinterpret_cast<ULONG_PTR>(&RecordingCreateFileW));
@@ -206,8 +201,8 @@ bool SendNumbered(const std::wstring& name, DWORD sender, DWORD number) {
   if (!MsgQueCreate(name.c_str(), 1, &queue)) return false;
   const DWORD words[3] = {sizeof(words), sender, number};
   void* block = MsgQueAlloc(sizeof(words));
-  const bool sent =
-      block && (std::memcpy(block, words, sizeof(words)), true) && MsgQueSendMessage(queue, block);
+  std::memcpy(block, words, sizeof(words));
+  const bool sent = MsgQueSendMessage(queue, block);
   MsgQueFree(block);
   MsgQueDelete(queue);
   return sent;

@@ -44,10 +44,9 @@ TEST(PassThrough, CopiesEveryByteUntilAReadFailsOrTheJobIsCancelled) {
     const std::string bytes = Pattern(c.sizeBytes);
     sd::AddJob(kJob, bytes, c.maxChunkBytes);
     if (c.failedRead) sd::FailCall(Call::ReadPrinter, ERROR_GEN_FAILURE, c.failedRead);
-    std::wstring datatype = L"NT EMF 1.008", documentName = L"Drawing.emf";
     PRINTPROCESSOROPENDATA data = {};
-    data.pDatatype = &datatype[0];
-    data.pDocumentName = &documentName[0];
+    data.pDatatype = const_cast<WCHAR*>(L"NT EMF 1.008");
+    data.pDocumentName = const_cast<WCHAR*>(L"Drawing.emf");
     HANDLE processor = OpenPrintProcessor(const_cast<WCHAR*>(kPrinter), &data);
     ASSERT_NE(processor, nullptr);
     sd::SetHook([&](Call call, unsigned number) {
