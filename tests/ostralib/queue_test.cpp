@@ -15,8 +15,6 @@
 
 namespace {
 
-using Messages = std::vector<std::vector<BYTE>>;
-
 // An in-process listener owning a queue through the library's own server
 // half of the transport; keeps every message. An uneven one holds each
 // message 0-2 ms (by its ninth byte), as readers that take turns unevenly.
@@ -41,7 +39,7 @@ class Listener {
     pipes_.clear();
   }
   // Bounded, so that a lost message fails the test instead of hanging it.
-  Messages WaitFor(size_t count) {
+  std::vector<std::vector<BYTE>> WaitFor(size_t count) {
     for (int round = 0; round < 600; ++round, Sleep(50)) {
       std::lock_guard<std::mutex> hold(lock_);
       if (messages_.size() >= count) break;
@@ -62,7 +60,7 @@ class Listener {
   std::vector<UniqueFile> pipes_;
   std::vector<std::thread> threads_;
   std::mutex lock_;
-  Messages messages_;
+  std::vector<std::vector<BYTE>> messages_;
 };
 
 std::wstring UniqueQueueName(const wchar_t* purpose) {

@@ -134,7 +134,6 @@ extern "C" {
 
 BOOL WINAPI OpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW /*defaults*/) {
   return Call(SpoolerCall::OpenPrinter, nullptr, Need::Nothing, [&](Handle*) {
-    if (!name || !handle) return Fail(ERROR_INVALID_PARAMETER);
     if (!data.jobs.count(name) && !data.printerAttributes.count(name)) {
       return Fail(ERROR_INVALID_PRINTER_NAME);
     }

@@ -29,8 +29,7 @@ struct PrinterDocument {
 };
 
 struct SetJobRecord {
-  DWORD jobId;
-  DWORD command;
+  DWORD jobId, command;
 };
 
 void Reset();
