@@ -159,7 +159,7 @@ TEST(QueueServerCheck, TrustsOnlyTheSendersAccountSystemAndAdministrators) {
       {&system, &alice, nullptr, 0, false},
       {&system, &mallory, &users, kEnabled, false},
       {&system, &mallory, &admins, kEnabled, true},
-      {&system, &mallory, &admins, kDenyOnly, false},  // an administrator's filtered token
+      {&system, &mallory, &admins, kEnabled | kDenyOnly, false},  // enabled, yet for deny only
       {&system, &mallory, &admins, 0, false},
       {&alice, &mallory, nullptr, 0, false},
       {&system, nullptr, nullptr, 0, false},
