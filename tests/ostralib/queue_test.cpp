@@ -15,8 +15,8 @@
 
 namespace {
 
-// An in-process listener owning a queue through the library's own server
-// half of the transport; keeps every message. An uneven one holds each
+// An in-process listener serving a queue's pipe through the library's own
+// server half of the transport; keeps every message. An uneven one holds each
 // message 0-2 ms (by its ninth byte), as readers that take turns unevenly.
 class Listener {
  public:
