@@ -5,13 +5,11 @@ GuardedBlock::GuardedBlock(DWORD capacityBytes) {
   GetSystemInfo(&info);
   const DWORD pageBytes = info.dwPageSize;
   const DWORD usable = (capacityBytes + pageBytes - 1) / pageBytes * pageBytes;
-  BYTE* base = static_cast<BYTE*>(
+  base_ = static_cast<BYTE*>(
       VirtualAlloc(nullptr, usable + pageBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
   DWORD oldProtection = 0;
-  if (base && !VirtualProtect(base + usable, pageBytes, PAGE_NOACCESS, &oldProtection)) {
-    VirtualFree(base, 0, MEM_RELEASE);
-    base = nullptr;
+  // Without its guard page the block offers no room.
+  if (base_ && VirtualProtect(base_ + usable, pageBytes, PAGE_NOACCESS, &oldProtection)) {
+    capacityBytes_ = usable;
   }
-  base_ = base;
-  capacityBytes_ = base ? usable : 0;
 }

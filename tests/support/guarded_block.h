@@ -11,14 +11,10 @@ class GuardedBlock {
   GuardedBlock(const GuardedBlock&) = delete;
   GuardedBlock& operator=(const GuardedBlock&) = delete;
 
-  bool valid() const { return base_ != nullptr; }
-  // sizeBytes of uninitialised memory ending at the guard page; null when it
-  // does not fit. Place copies bytes there.
-  BYTE* Reserve(DWORD sizeBytes) {
-    return base_ && sizeBytes <= capacityBytes_ ? base_ + capacityBytes_ - sizeBytes : nullptr;
-  }
+  // A copy of bytes ending at the guard page; null when it does not fit.
   BYTE* Place(const void* bytes, DWORD sizeBytes) {
-    BYTE* block = Reserve(sizeBytes);
+    BYTE* block =
+        base_ && sizeBytes <= capacityBytes_ ? base_ + capacityBytes_ - sizeBytes : nullptr;
     if (block) CopyMemory(block, bytes, sizeBytes);
     return block;
   }

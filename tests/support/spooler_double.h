@@ -19,7 +19,7 @@ enum class SpoolerCall {
   WritePrinter,
   SetJob,
   GetPrinter,
-  GetJob,
+  GetJob
 };
 
 struct PrinterDocument {
@@ -29,8 +29,7 @@ struct PrinterDocument {
 };
 
 struct SetJobRecord {
-  DWORD jobId;
-  DWORD command;
+  DWORD jobId, command;
 };
 
 void Reset();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <sstream>
 
 #include "platform/holders.h"
 
@@ -19,40 +20,38 @@ TempFolder::~TempFolder() {
   RemoveTree(path);
 }
 
-void RemoveTree(const std::wstring& folder) {
-  std::wstring base = folder;
-  if (!base.empty() && base.back() != L'\\') base += L'\\';
-  WIN32_FIND_DATAW found;
-  const UniqueFind search(FindFirstFileW((base + L"*").c_str(), &found));
-  if (search.valid()) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = base + name;
-      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        DeleteFileW(child.c_str());
-      }
-    } while (FindNextFileW(search.get(), &found));
-  }
-  RemoveDirectoryW(base.c_str());
+namespace {
+
+// The folder's path ending with a backslash.
+std::wstring Within(const std::wstring& folder) {
+  return folder.empty() || folder.back() == L'\\' ? folder : folder + L'\\';
 }
+
+}  // namespace
 
 std::vector<std::wstring> ListFolder(const std::wstring& folder) {
   std::vector<std::wstring> names;
-  std::wstring base = folder;
-  if (!base.empty() && base.back() != L'\\') base += L'\\';
   WIN32_FIND_DATAW found;
-  const UniqueFind search(FindFirstFileW((base + L"*").c_str(), &found));
-  if (!search.valid()) return names;
-  do {
+  const UniqueFind search(FindFirstFileW((Within(folder) + L"*").c_str(), &found));
+  for (bool more = search.valid(); more; more = FindNextFileW(search.get(), &found)) {
     const std::wstring name = found.cFileName;
     if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(search.get(), &found));
+  }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+void RemoveTree(const std::wstring& folder) {
+  for (const std::wstring& name : ListFolder(folder)) {
+    const std::wstring child = Within(folder) + name;
+    SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (GetFileAttributesW(child.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+      RemoveTree(child);
+    } else {
+      DeleteFileW(child.c_str());
+    }
+  }
+  RemoveDirectoryW(Within(folder).c_str());
 }
 
 namespace {
@@ -96,23 +95,17 @@ bool ReadFileBytes(const std::wstring& path, std::string* bytes) {
 }
 
 std::vector<std::string> ReadCorpusLines(const std::wstring& path) {
-  const std::string text = ReadWholeFile(path);
+  std::istringstream text(ReadWholeFile(path));
   const bool hex = path.size() > 4 && path.compare(path.size() - 4, 4, L".hex") == 0;
   std::vector<std::string> lines;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    start = end + 1;
+  for (std::string line; std::getline(text, line); lines.push_back(line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (hex && line != "-") {
-      std::string bytes;
-      for (size_t i = 0; i + 1 < line.size(); i += 2) {
-        bytes += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
-      }
-      line = bytes;
+    if (!hex || line == "-") continue;
+    std::string bytes;
+    for (size_t i = 0; i + 1 < line.size(); i += 2) {
+      bytes += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
     }
-    lines.push_back(line);
+    line = bytes;
   }
   return lines;
 }
