@@ -1,5 +1,6 @@
 // Jobs captured through Wine's spooler: names, bytes, tickets, links and
 // copies, the port's path document and the queue's messages.
+#include <cstdio>
 #include <sstream>
 
 #include "tests/e2e/e2e_support.h"
@@ -121,6 +122,47 @@ TEST_F(Capture932, JapaneseTitleKeptInTheFileName) {
   PrintFile(Example(L"japanese-title.ps"));
   ExpectOutput(Output(L"\u65e5\u672c\u8a9e\u306e\u5831\u544a\u66f8.PS"),
                Sample(L"japanese-title.ps"));
+}
+
+// The office title corpus through the spooler, one job per title and
+// encoding. Too slow for the suite: scripts/measure-japanese-corpus.sh runs
+// it by hand.
+using SpoolerCorpus932 = Capture;
+
+TEST_F(SpoolerCorpus932, OfficeTitlesKeepTheirNames) {
+  ASSERT_EQ(GetACP(), 932u);
+  const auto corpus = [](const std::string& name) {
+    return ReadCorpusLines(OnDriveZ(HALVEK_FIXTURES_DIR "/japanese/" + name));
+  };
+  const std::vector<std::string> titles = corpus("office-titles.txt");
+  int exact = 0, total = 0;
+  for (const std::string encoding : {"sjis", "eucjp", "iso2022jp"}) {
+    const auto encoded = corpus("office-titles." + encoding + ".hex");
+    ASSERT_EQ(encoded.size(), titles.size()) << encoding;
+    for (size_t i = 0; i < titles.size(); ++i) {
+      if (encoded[i] == "-" || titles[i].empty()) continue;
+      EmptyFolder(kOutputFolder);
+      PrintFile(Job(L"corpus.ps", "%!PS-Adobe-3.0\n%%Creator: Office\n%%Title: " + encoded[i] +
+                                      "\r\n%%EndComments\nshowpage\n"));
+      // A title's extension of up to four characters gives way to the format's.
+      std::wstring expected(titles[i].size(), L'\0');
+      expected.resize(MultiByteToWideChar(CP_UTF8, 0, titles[i].data(),
+                                          static_cast<int>(titles[i].size()), &expected[0],
+                                          static_cast<int>(expected.size())));
+      const size_t dot = expected.rfind(L'.');
+      if (dot != std::wstring::npos && expected.size() - dot - 1 <= 4) expected.resize(dot);
+      const std::vector<std::wstring> names = ListFolder(kOutputFolder);
+      const bool same = names.size() == 1 && names[0] == expected + L".PS";
+      exact += same;
+      ++total;
+      if (!same) {
+        std::printf("  %s:%zu %s -> %s\n", encoding.c_str(), i + 1, titles[i].c_str(),
+                    names.empty() ? "(none)" : Utf8(names[0]).c_str());
+      }
+    }
+  }
+  std::printf("Through the spooler, code page 932: %d of %d exact\n", exact, total);
+  EXPECT_GE(exact * 100, total * 97);
 }
 
 // A job whose spool file lies on the output folder's volume is linked, not
