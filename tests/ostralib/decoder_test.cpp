@@ -73,6 +73,7 @@ TEST(DecoderJapanese, DecodesJapaneseFailsOnAnythingElse) {
       {Ansi("\x1B$BF|\x1B(B\xE9"), 4},  // high byte in ISO-2022-JP
       {Ansi("Stra\xDF" "e"), 4},  // one katakana in Latin
       {Ansi("Mary\x92s Report"), 4},  // a single kanji
+      {Ansi("A\x96\xB2" "B \x93\xFA\x96\x7B\x8C\xEA"), 4},  // a lone kanji inside a Latin word
       {Ansi("\x8A" "a\x9A" "ek"), 4},  // kanji spelled by Latin letters
       {Ansi("\xF0\x40\xF0\x41"), 4},  // user-defined area
       {Ansi(overlong), 7},
