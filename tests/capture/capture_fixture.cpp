@@ -5,16 +5,13 @@
 
 #include "capture/capture.h"
 #include "capture/settings.h"
-#include "notify/notify.h"
 #include "platform/ostralib.h"
-
-namespace sd = spooler_double;
 
 namespace {
 std::mutex recorderLock;
 std::vector<RecordedMessage> recorded;
 std::atomic<unsigned> writeCount{0}, failFrom{0};
-std::atomic<DWORD> writeError{0}, flushError{0};
+std::atomic<DWORD> failError{0};
 }  // namespace
 
 std::vector<RecordedMessage> RecordedMessages() {
@@ -22,19 +19,17 @@ std::vector<RecordedMessage> RecordedMessages() {
   return recorded;
 }
 
-std::vector<DWORD> RecordedCommands() {
+std::vector<DWORD> RecordedCommands(LONG jobId) {
   std::vector<DWORD> commands;
-  for (const RecordedMessage& message : RecordedMessages()) commands.push_back(message.command);
+  for (const RecordedMessage& message : RecordedMessages()) {
+    commands.push_back(message.jobId == jobId ? message.command : 0);
+  }
   return commands;
 }
 
-void FailOutputWritesFrom(unsigned nth, DWORD error) {
-  writeError = error;
+void FailOutput(unsigned nth, DWORD error) {
+  failError = error;
   failFrom = nth;
-}
-
-void FailOutputFlush(DWORD error) {
-  flushError = error;
 }
 
 unsigned OutputWriteCount() {
@@ -47,13 +42,14 @@ BOOL WriteOutputBytes(HANDLE file, const BYTE* data, DWORD sizeBytes) {
   DWORD writtenBytes = 0;
   const BOOL wrote =
       WriteFile(file, data, fail ? sizeBytes / 2 : sizeBytes, &writtenBytes, nullptr);
-  if (fail) SetLastError(writeError);
+  if (fail) SetLastError(failError);
   return !fail && wrote && writtenBytes == sizeBytes;
 }
 
 BOOL FlushOutput(HANDLE file) {
-  if (flushError) SetLastError(flushError);
-  return !flushError && FlushFileBuffers(file);
+  const bool fail = failFrom == 0 && failError != 0;
+  if (fail) SetLastError(failError);
+  return !fail && FlushFileBuffers(file);
 }
 
 extern "C" {
@@ -99,7 +95,7 @@ void CaptureTest::Reset() {
   std::lock_guard<std::mutex> guard(recorderLock);
   recorded.clear();
   writeCount = failFrom = 0;
-  flushError = 0;
+  failError = 0;
 }
 
 void CaptureTest::SetUp() {

@@ -9,15 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "notify/notify.h"
 #include "platform/holders.h"
 #include "platform/win.h"
 #include "tests/support/registry_guard.h"
 #include "tests/support/spooler_double.h"
 #include "tests/support/test_files.h"
 
+namespace sd = spooler_double;
+
 constexpr WCHAR kCapturePrinter[] = L"Halvek Cap";
 constexpr WCHAR kCapturePort[] = L"HCAP1";
 constexpr LONG kCaptureJobId = 42;
+constexpr DWORD kStart = static_cast<DWORD>(SpoolingCommand::Start);
+constexpr DWORD kProgress = static_cast<DWORD>(SpoolingCommand::Progress);
+constexpr DWORD kStop = static_cast<DWORD>(SpoolingCommand::Stop);
 
 // A message the capture sent to the request queue; the path of a start only.
 struct RecordedMessage {
@@ -26,12 +32,13 @@ struct RecordedMessage {
   std::wstring path;
 };
 std::vector<RecordedMessage> RecordedMessages();
-std::vector<DWORD> RecordedCommands();
+// The commands in the order sent; 0 for one sent under another job's id.
+std::vector<DWORD> RecordedCommands(LONG jobId = kCaptureJobId);
 
 // Output writes go to the real file unless armed: from the nth write (1-based)
-// on, each writes half its bytes and fails with `error`, like a full disk.
-void FailOutputWritesFrom(unsigned nth, DWORD error);
-void FailOutputFlush(DWORD error);
+// on, each writes half its bytes and fails with `error`, like a full disk;
+// with nth 0, only the flush fails.
+void FailOutput(unsigned nth, DWORD error);
 unsigned OutputWriteCount();
 
 struct CaptureRequest {

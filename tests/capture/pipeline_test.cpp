@@ -5,17 +5,10 @@
 #include "capture/capture.h"
 #include "capture/output_name.h"
 #include "naming/naming.h"
-#include "notify/notify.h"
 #include "platform/registry_names.h"
 #include "tests/capture/capture_fixture.h"
 
-namespace sd = spooler_double;
-
 namespace {
-
-constexpr DWORD kStart = static_cast<DWORD>(SpoolingCommand::Start);
-constexpr DWORD kProgress = static_cast<DWORD>(SpoolingCommand::Progress);
-constexpr DWORD kStop = static_cast<DWORD>(SpoolingCommand::Stop);
 
 class PipelineTest : public CaptureTest {};
 
@@ -58,11 +51,8 @@ TEST_F(PipelineTest, OutputIsWholeAnnouncedAndHandedToThePort) {
     std::vector<DWORD> expected(1 + (c.sizeBytes >> 19), kProgress);
     expected.front() = kStart;
     expected.push_back(kStop);
-    EXPECT_EQ(RecordedCommands(), expected) << c.sizeBytes;
+    EXPECT_EQ(RecordedCommands(request.jobId), expected) << c.sizeBytes;
     EXPECT_EQ(RecordedMessages().at(0).path, path);
-    for (const RecordedMessage& message : RecordedMessages()) {
-      EXPECT_EQ(message.jobId, request.jobId);
-    }
   }
 }
 
@@ -157,10 +147,10 @@ TEST_F(PipelineTest, FailureExits) {
       {"job cannot be opened", [] { sd::FailCall(sd::SpoolerCall::OpenPrinter, ERROR_GEN_FAILURE, 2); }, pdf, FALSE, ERROR_GEN_FAILURE, none, none},
       {"first read fails", [] { sd::FailCall(sd::SpoolerCall::ReadPrinter, ERROR_GEN_FAILURE, 1); }, pdf, TRUE, 0, none, none},
       {"later read fails", [] { sd::FailCall(sd::SpoolerCall::ReadPrinter, ERROR_GEN_FAILURE, 3); }, pdf, TRUE, 0, announced, none},
-      {"later write fails", [] { FailOutputWritesFrom(3, ERROR_DISK_FULL); }, pdf, FALSE, ERROR_DISK_FULL, announced, none},
-      {"ticket write fails", [] { FailOutputWritesFrom(1, ERROR_DISK_FULL); }, ticket, FALSE, ERROR_DISK_FULL, none, none},
-      {"data behind a ticket fails", [] { FailOutputWritesFrom(2, ERROR_DISK_FULL); }, ticket + pdf, FALSE, ERROR_DISK_FULL, announced, none},
-      {"flush fails", [] { FailOutputFlush(ERROR_DISK_FULL); }, pdf, FALSE, ERROR_DISK_FULL, announced, none},
+      {"later write fails", [] { FailOutput(3, ERROR_DISK_FULL); }, pdf, FALSE, ERROR_DISK_FULL, announced, none},
+      {"ticket write fails", [] { FailOutput(1, ERROR_DISK_FULL); }, ticket, FALSE, ERROR_DISK_FULL, none, none},
+      {"data behind a ticket fails", [] { FailOutput(2, ERROR_DISK_FULL); }, ticket + pdf, FALSE, ERROR_DISK_FULL, announced, none},
+      {"flush fails", [] { FailOutput(0, ERROR_DISK_FULL); }, pdf, FALSE, ERROR_DISK_FULL, announced, none},
       {"output cannot be created", [&] { SetOutputPath(noFolder); }, pdf, FALSE, 0, none, deleted},
       {"no temporary ticket name", [&] { SetOutputPath(noFolder); }, ticket, FALSE, 0, none, deleted},
       {"output path empty", [&] { SetOutputPath(L""); }, pdf, FALSE, ERROR_PATH_NOT_FOUND, none, none},

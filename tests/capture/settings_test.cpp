@@ -11,21 +11,19 @@
 
 namespace {
 
-class SettingsTest : public CaptureTest {
- protected:
-  void SetPort(const std::wstring& printer, const std::wstring& port) {
-    const std::wstring key = std::wstring(kPrintersKey) + L"\\" + printer;
-    ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), kPortValue, port), ERROR_SUCCESS);
-  }
-};
+class SettingsTest : public CaptureTest {};
 
 // The job number, the printer (only the last comma splits), its port and the
 // output folder, expanded and with exactly one trailing backslash; values
 // beyond their limits are not read, and an output folder that could put files
 // anywhere unexpected is refused.
 TEST_F(SettingsTest, ReadsTheJobsSettingsAndNamesWhatIsMissingOrUnsafe) {
-  SetPort(L"Floor 3, Room 12", kCapturePort);
-  SetPort(L"Long Port", L"P123456789ABCDEF");  // 16 characters: over 32 bytes
+  const std::wstring printers = std::wstring(kPrintersKey) + L"\\";
+  SetRegistryString(HKEY_LOCAL_MACHINE, (printers + L"Floor 3, Room 12").c_str(), kPortValue,
+                    kCapturePort);
+  // 16 characters: over the port's 32 bytes.
+  SetRegistryString(HKEY_LOCAL_MACHINE, (printers + L"Long Port").c_str(), kPortValue,
+                    L"P123456789ABCDEF");
   SetEnvironmentVariableW(L"HALVEK_TEST_ROOT", root_->path.c_str());
   const std::wstring out = outputFolder_, path129 = L"C:\\" + std::wstring(126, L'a');
   const struct {

@@ -3,67 +3,54 @@
 
 #include "capture/capture.h"
 #include "capture/settings.h"
-#include "notify/notify.h"
 #include "tests/capture/capture_fixture.h"
 
-namespace sd = spooler_double;
-
 namespace {
-
-constexpr DWORD kStart = static_cast<DWORD>(SpoolingCommand::Start);
-constexpr DWORD kStop = static_cast<DWORD>(SpoolingCommand::Stop);
 
 const std::string kTicket =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xpif version=\"1.0\">"
     "<job-template><copies>2</copies></job-template></xpif>";
 const std::string kPdf = "%PDF-1.5\n%%Title:Brochure\n" + std::string(5000, 'p');
 
-// The tag is found wherever the reads cut it: in the piece, closing it, or
-// begun in the pieces before (each of which must not end the ticket). A '>'
-// lies just past every piece: it must never be read.
+// The tag is found wherever the reads cut it: in the last piece, closing
+// it, or begun in the pieces before (each of which must not end the ticket).
+// A '>' lies just past every piece: it must never be read.
 TEST(TrySplitBuffer, SplitsAfterTheTagWhereverTheReadsCutIt) {
   struct Case {
-    std::vector<std::string> before;
-    std::string bytes;
+    std::vector<std::string> pieces;
     bool found;
     std::string piece0;
     std::string piece1;
   } cases[] = {
       // clang-format off
-      {{}, "<x></xpif>\r\n%PDF", true, "<x></xpif>", "%PDF"},
-      {{}, "<x></XPIF> \t\v\f%PDF", true, "<x></XPIF>", "%PDF"},
-      {{}, "<x></xpif>\n\n\n", true, "<x></xpif>", ""},
-      {{}, "<x></xpif", false, "<x></xpif", ""},
-      {{}, "1234567", false, "1234567", ""},
-      {{}, std::string("a\0</xpif>b", 10), true, std::string("a\0</xpif>", 9), "b"},
-      {{}, "</xpif></xpif>x", true, "</xpif>", "</xpif>x"},
-      {{"<x></xpi"}, "f>\n%PDF", true, "f>", "%PDF"},
-      {{"<", "/x", "p"}, "if>%!PS", true, "if>", "%!PS"},
-      {{"</xp"}, "x</xpif>y", true, "x</xpif>", "y"},
-      {{"</xpif"}, "X", false, "X", ""},
+      {{"<x></xpif>\r\n%PDF"}, true, "<x></xpif>", "%PDF"},
+      {{"<x></XPIF> \t\v\f%PDF"}, true, "<x></XPIF>", "%PDF"},
+      {{"<x></xpif>\n\n\n"}, true, "<x></xpif>", ""},
+      {{"<x></xpif"}, false, "<x></xpif", ""},
+      {{"1234567"}, false, "1234567", ""},
+      {{std::string("a\0</xpif>b", 10)}, true, std::string("a\0</xpif>", 9), "b"},
+      {{"</xpif></xpif>x"}, true, "</xpif>", "</xpif>x"},
+      {{"<x></xpi", "f>\n%PDF"}, true, "f>", "%PDF"},
+      {{"<", "/x", "p", "if>%!PS"}, true, "if>", "%!PS"},
+      {{"</xp", "x</xpif>y"}, true, "x</xpif>", "y"},
+      {{"</xpif", "X"}, false, "X", ""},
       // clang-format on
-  };
-  const auto split = [](const std::string& bytes, TicketTagCarry* carry, std::string* piece0,
-                        std::string* piece1) {
-    std::string copy = bytes + ">";
-    BYTE* starts[2] = {reinterpret_cast<BYTE*>(&copy[0]), reinterpret_cast<BYTE*>(1)};
-    DWORD lengths[2] = {static_cast<DWORD>(bytes.size()), 99};
-    const bool found = TrySplitBuffer(starts, lengths, carry) != FALSE;
-    piece0->assign(reinterpret_cast<char*>(starts[0]), lengths[0]);
-    if (starts[1]) piece1->assign(reinterpret_cast<char*>(starts[1]), lengths[1]);
-    EXPECT_EQ(starts[1] == nullptr, lengths[1] == 0u);
-    return found;
   };
   for (const Case& c : cases) {
     TicketTagCarry carry = {};
-    std::string piece0, piece1;
-    for (const std::string& earlier : c.before) {
-      EXPECT_FALSE(split(earlier, &carry, &piece0, &piece1)) << earlier;
+    for (size_t i = 0; i < c.pieces.size(); ++i) {
+      std::string copy = c.pieces[i] + ">";
+      BYTE* starts[2] = {reinterpret_cast<BYTE*>(&copy[0]), reinterpret_cast<BYTE*>(1)};
+      DWORD lengths[2] = {static_cast<DWORD>(c.pieces[i].size()), 99};
+      const bool last = i + 1 == c.pieces.size();
+      EXPECT_EQ(TrySplitBuffer(starts, lengths, &carry) != FALSE, last && c.found) << copy;
+      EXPECT_EQ(starts[1] == nullptr, lengths[1] == 0u);
+      if (!last) continue;
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(starts[0]), lengths[0]), c.piece0) << copy;
+      EXPECT_EQ(std::string(starts[1] ? reinterpret_cast<char*>(starts[1]) : "", lengths[1]),
+                c.piece1)
+          << copy;
     }
-    piece1.clear();
-    EXPECT_EQ(split(c.bytes, &carry, &piece0, &piece1), c.found) << c.bytes;
-    EXPECT_EQ(piece0, c.piece0) << c.bytes;
-    EXPECT_EQ(piece1, c.piece1) << c.bytes;
   }
 }
 
@@ -77,35 +64,32 @@ class TicketLinkTest : public CaptureTest {
   }
 };
 
-struct OutputFile {
-  std::wstring name;
-  std::string bytes;
-};
-
-struct TicketCase {
-  std::string bytes;
-  DWORD maxChunkBytes;
-  std::wstring documentName;
-  std::vector<OutputFile> files;  // the whole folder afterwards, the output first
-};
-
 // However the reads cut a ticket job, it ends in named outputs only, the
 // output is announced and handed to the port, and no temporary file stays.
+// Its number must be free for both the data and the ticket; a file that was
+// there stays as it was.
 TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
+  using Files = std::vector<std::pair<std::wstring, std::string>>;
+  struct TicketCase {
+    std::string bytes;
+    DWORD maxChunkBytes;
+    std::wstring documentName;
+    Files files;                  // the whole folder afterwards, the output first
+    std::wstring existing = L"";  // there before the job, holding "older"
+  };
   const std::string ps = "%!PS-Adobe-3.0\n%%Title: Poster\n" + std::string(3000, 's');
   const std::string pjl = "@PJL JOB\n%%Title:Sheet.xpf\n" + std::string(100, 'j');
   const std::string open = kTicket.substr(0, kTicket.size() - 7);
   const std::string cut = kTicket + "\n" + kPdf;
   const DWORD ticketBytes = static_cast<DWORD>(kTicket.size());
-  const std::vector<OutputFile> brochure = {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}};
+  const Files brochure = {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}};
   std::vector<TicketCase> cases = {
       // clang-format off
       {kTicket + "\r\n" + kPdf, 0, L"", brochure},
       {open + "</XPIF>\n" + kPdf, 0, L"", {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", open + "</XPIF>"}}},
-      // The tag closes a read, is cut by one, or every read is one byte.
-      {cut, ticketBytes, L"", brochure},
-      {cut, ticketBytes - 3, L"", brochure},
+      // Every read is one byte.
       {cut, 1, L"", brochure},
+      {cut, 0, L"", {{L"Brochure42.PDF", kPdf}, {L"Brochure.XPF", "older"}, {L"Brochure42.XPF", kTicket}}, L"Brochure.XPF"},
       // White space behind the tag, over two reads, is no data.
       {kTicket + " \r\n\n\t" + kPdf, ticketBytes + 3, L"", brochure},
       // A job that is all ticket is its own output.
@@ -134,42 +118,18 @@ TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
     request.bytes = c.bytes;
     request.maxChunkBytes = c.maxChunkBytes;
     request.documentName = c.documentName;
+    if (!c.existing.empty()) WriteNewFile(outputFolder_ + c.existing, "older");
     ASSERT_TRUE(Capture(request));
     EXPECT_EQ(OutputNames().size(), c.files.size());
-    for (const OutputFile& file : c.files) {
-      EXPECT_TRUE(Output(file.name) == file.bytes)
-          << std::string(file.name.begin(), file.name.end());
+    for (const auto& file : c.files) {
+      EXPECT_TRUE(Output(file.first) == file.second)
+          << std::string(file.first.begin(), file.first.end());
     }
-    const std::wstring output = outputFolder_ + c.files[0].name;
+    const std::wstring output = outputFolder_ + c.files[0].first;
     EXPECT_EQ(PortPaths(), std::vector<std::wstring>{output});
     EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
     EXPECT_EQ(RecordedMessages().at(0).path, output);
   }
-}
-
-// A number is free for a ticket job only where both its data and its ticket
-// path are free; no capture replaces a file it did not make.
-TEST_F(TicketLinkTest, TicketTakesItsNumberWithTheDataAndReplacesNothing) {
-  const std::string ps = "%!PS-Adobe-3.0\n%%Title: Report\n%%EndComments\n";
-  const std::string pdf = "%PDF-1.4\n%%Title: Report\n" + std::string(200, 'p');
-  const std::string nine = kTicket.substr(0, 90) + "<copies>9</copies></xpif>";
-  const struct {
-    std::string bytes;
-    const WCHAR* documentName;
-  } jobs[] = {{"plain bytes", L"Report.XPF"}, {kTicket + "\n" + ps, L""}, {nine + "\n" + pdf, L""}};
-  for (LONG jobId = 1; jobId <= 3; ++jobId) {
-    CaptureRequest request;
-    request.bytes = jobs[jobId - 1].bytes;
-    request.documentName = jobs[jobId - 1].documentName;
-    request.jobId = jobId;
-    ASSERT_TRUE(Capture(request));
-  }
-  EXPECT_EQ(Output(L"Report.XPF"), "plain bytes");
-  EXPECT_EQ(Output(L"Report2.PS"), ps);
-  EXPECT_EQ(Output(L"Report2.XPF"), kTicket);
-  EXPECT_EQ(Output(L"Report3.PDF"), pdf);
-  EXPECT_EQ(Output(L"Report3.XPF"), nine);
-  EXPECT_EQ(OutputNames().size(), 5u);
 }
 
 // A job is linked only where the operator allows it, no ticket comes with
@@ -220,14 +180,14 @@ TEST_F(TicketLinkTest, LinkOrCopy) {
     if (c.links == 0) {
       EXPECT_TRUE(OutputNames().empty());
       EXPECT_TRUE(PortPaths().at(0).empty());
-      EXPECT_TRUE(RecordedCommands().empty());
+      EXPECT_TRUE(RecordedCommands(jobId).empty());
       continue;
     }
     EXPECT_TRUE(ReadWholeFile(path) == data);
     const unsigned chunks = sd::ChunksRead(JobName(jobId));
     EXPECT_TRUE(c.links == 2 ? chunks <= 2 : chunks >= 10) << chunks;
     EXPECT_EQ(PortPaths(), std::vector<std::wstring>{path});
-    EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
+    EXPECT_EQ(RecordedCommands(jobId), (std::vector<DWORD>{kStart, kStop}));
     EXPECT_EQ(RecordedMessages().at(0).path, path);
   }
 }

@@ -1,8 +1,6 @@
 #include "tests/capture/capture_fixture.h"
 #include "tests/memory_failure/failing_memory.h"
 
-namespace sd = spooler_double;
-
 namespace {
 
 // Allocations number from the open on: the record (1), the strings copied
