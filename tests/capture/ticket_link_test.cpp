@@ -89,6 +89,7 @@ TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
       {open + "</XPIF>\n" + kPdf, 0, L"", {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", open + "</XPIF>"}}},
       // Every read is one byte.
       {cut, 1, L"", brochure},
+      // The ticket's name is taken: data and ticket move on to a number.
       {cut, 0, L"", {{L"Brochure42.PDF", kPdf}, {L"Brochure.XPF", "older"}, {L"Brochure42.XPF", kTicket}}, L"Brochure.XPF"},
       // White space behind the tag, over two reads, is no data.
       {kTicket + " \r\n\n\t" + kPdf, ticketBytes + 3, L"", brochure},
