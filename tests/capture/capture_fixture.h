@@ -9,42 +9,41 @@
 #include <string>
 #include <vector>
 
+#include "notify/notify.h"
 #include "platform/holders.h"
 #include "platform/win.h"
 #include "tests/support/registry_guard.h"
 #include "tests/support/spooler_double.h"
 #include "tests/support/test_files.h"
 
+namespace sd = spooler_double;
+
 constexpr WCHAR kCapturePrinter[] = L"Halvek Cap";
 constexpr WCHAR kCapturePort[] = L"HCAP1";
 constexpr LONG kCaptureJobId = 42;
+constexpr DWORD kStart = static_cast<DWORD>(SpoolingCommand::Start);
+constexpr DWORD kProgress = static_cast<DWORD>(SpoolingCommand::Progress);
+constexpr DWORD kStop = static_cast<DWORD>(SpoolingCommand::Stop);
 
-// A message the capture sent to the request queue.
+// A message the capture sent to the request queue; the path of a start only.
 struct RecordedMessage {
-  DWORD sizeBytes;
   DWORD command;
   LONG jobId;
-  std::wstring path;  // start only
-  DWORD bytesSoFar;   // progress only
+  std::wstring path;
 };
 std::vector<RecordedMessage> RecordedMessages();
-std::vector<DWORD> RecordedCommands();
+// The commands in the order sent; 0 for one sent under another job's id.
+std::vector<DWORD> RecordedCommands(LONG jobId = kCaptureJobId);
 
 // Output writes go to the real file unless armed: from the nth write (1-based)
-// on, each writes half its bytes and fails with `error`, like a full disk.
-void FailOutputWritesFrom(unsigned nth, DWORD error);
-void FailOutputFlush(DWORD error);
+// on, each writes half its bytes and fails with `error`, like a full disk;
+// with nth 0, only the flush fails.
+void FailOutput(unsigned nth, DWORD error);
 unsigned OutputWriteCount();
-
-struct OutputFile {
-  std::wstring name;
-  std::string bytes;
-};
 
 struct CaptureRequest {
   std::string bytes;
   std::wstring documentName = L"";  // "" gives none
-  std::wstring datatype = L"RAW";
   LONG jobId = kCaptureJobId;
   DWORD maxChunkBytes = 0;
   bool spoolFile = false;  // the spooler's spool file exists with the job's bytes
@@ -54,26 +53,23 @@ class CaptureTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // Forgets spooler, queue and write state between cases of one test.
-  void ResetDoubles();
+  // Forgets spooler, queue and write state, the spooler settings and the
+  // output folder's files between cases of one test.
+  void Reset();
 
-  // Runs one job through open, print and close; returns the print result.
+  // Runs one job through open, print and close; returns the print result
+  // with its last error.
   BOOL Capture(const CaptureRequest& request);
   HANDLE OpenJob(const CaptureRequest& request);
-  // Prints the job and checks that every file the output folder held before
-  // is still there, unchanged.
   BOOL Print(HANDLE handle, LONG jobId = kCaptureJobId);
-  void ExpectUnchanged(const std::vector<OutputFile>& before) const;
   static std::wstring JobName(LONG jobId);
 
-  std::vector<OutputFile> OutputFiles() const;
-  // The text written to the "Job Ticket Link" documents.
+  std::vector<std::wstring> OutputNames() const { return ListFolder(outputFolder_); }
+  std::string Output(const std::wstring& name) const { return ReadWholeFile(outputFolder_ + name); }
+  // The paths handed to the port in "Job Ticket Link" documents.
   std::vector<std::wstring> PortPaths() const;
   std::wstring SpoolFilePath(LONG jobId) const;
-  std::string Output(const std::wstring& name) const { return ReadWholeFile(outputFolder_ + name); }
-
   void SetOutputPath(const std::wstring& path, DWORD type = REG_SZ);
-  void SetInterpretTitle(DWORD value);
 
   std::unique_ptr<TempFolder> root_;
   std::wstring outputFolder_;  // ends with a backslash

@@ -11,102 +11,64 @@
 
 namespace {
 
-class SettingsTest : public CaptureTest {
- protected:
-  CaptureSettings Load(const WCHAR* documentName = L"Halvek Cap, Job 42") {
-    CaptureSettings settings;
-    LoadCaptureSettings(documentName, &settings);
-    return settings;
-  }
-  void SetPort(const std::wstring& printer, const std::wstring& port) {
-    const std::wstring key = std::wstring(kPrintersKey) + L"\\" + printer;
-    ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), L"Port", port), ERROR_SUCCESS);
-  }
-};
+class SettingsTest : public CaptureTest {};
 
-TEST_F(SettingsTest, JobNumberSpoolFileAndPrinterName) {
-  SetPort(L"Floor 3, Room 12", kCapturePort);
-  const struct {
-    const WCHAR* documentName;
-    LONG jobId;
-    const WCHAR* spoolFile;
-    const WCHAR* printer;  // only the last comma splits
-  } cases[] = {
-      // clang-format off
-      {L"Halvek Cap, Job 123456", 123456, L"123456.SPL", L"Halvek Cap"},
-      {L"Halvek Cap, Job 0042x", 42, L"00042.SPL", L"Halvek Cap"},
-      {L"Halvek Cap, Job abc", 0, L"00000.SPL", L"Halvek Cap"},
-      {L"Floor 3, Room 12, Job 9", 9, L"00009.SPL", L"Floor 3, Room 12"},
-      // clang-format on
-  };
-  for (const auto& c : cases) {
-    const CaptureSettings settings = Load(c.documentName);
-    EXPECT_EQ(settings.jobId, c.jobId) << c.documentName;
-    EXPECT_STREQ(settings.spoolFileName, c.spoolFile) << c.documentName;
-    EXPECT_STREQ(settings.printerName, c.printer) << c.documentName;
-    EXPECT_STREQ(settings.portName, kCapturePort) << c.documentName;
-  }
-}
-
-TEST_F(SettingsTest, OutputPathGetsExactlyOneTrailingBackslashAndIsExpanded) {
+// The job number, the printer (only the last comma splits), its port and the
+// output folder, expanded and with exactly one trailing backslash; values
+// beyond their limits are not read, and an output folder that could put files
+// anywhere unexpected is refused.
+TEST_F(SettingsTest, ReadsTheJobsSettingsAndNamesWhatIsMissingOrUnsafe) {
+  const std::wstring printers = std::wstring(kPrintersKey) + L"\\";
+  SetRegistryString(HKEY_LOCAL_MACHINE, (printers + L"Floor 3, Room 12").c_str(), kPortValue,
+                    kCapturePort);
+  // 16 characters: over the port's 32 bytes.
+  SetRegistryString(HKEY_LOCAL_MACHINE, (printers + L"Long Port").c_str(), kPortValue,
+                    L"P123456789ABCDEF");
   SetEnvironmentVariableW(L"HALVEK_TEST_ROOT", root_->path.c_str());
-  const std::pair<std::wstring, DWORD> cases[] = {
-      {outputFolder_.substr(0, outputFolder_.size() - 1), REG_SZ},
-      {outputFolder_, REG_SZ},
-      {L"%HALVEK_TEST_ROOT%out", REG_EXPAND_SZ},
-      {L"%HALVEK_TEST_ROOT%out\\", REG_SZ},  // expanded whatever the type says
-  };
-  for (const auto& c : cases) {
-    SetOutputPath(c.first, c.second);
-    EXPECT_EQ(Load().outputFolder, outputFolder_) << c.first;
-  }
-  SetEnvironmentVariableW(L"HALVEK_TEST_ROOT", nullptr);
-}
-
-TEST_F(SettingsTest, ValuesBeyondTheirLimitsAreNotRead) {
-  // 15 characters fit the port's 32 bytes, 129 the output path's 260.
-  const std::wstring port = L"P123456789ABCDE", path = L"C:\\" + std::wstring(126, L'a');
-  SetPort(kCapturePrinter, port + L"F");
-  EXPECT_STREQ(MissingCaptureSetting(Load()), L"Port");
-  SetPort(kCapturePrinter, port);
-  const std::wstring portKey = std::wstring(kHalvekPortsKey) + L"\\" + port;
-  for (const std::wstring& stored : {path, path + L"b"}) {
-    ASSERT_EQ(SetRegistryString(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputPath", stored),
-              ERROR_SUCCESS);
-    const CaptureSettings settings = Load();
-    EXPECT_EQ(settings.outputFolder, stored == path ? path + L"\\" : L"");
-  }
-  EXPECT_STREQ(MissingCaptureSetting(Load()), L"OutputPath");
-}
-
-TEST_F(SettingsTest, MissingOrUnsafeSettingsAreNamed) {
+  const std::wstring out = outputFolder_, path129 = L"C:\\" + std::wstring(126, L'a');
   const struct {
     const WCHAR* documentName;
-    const WCHAR* outputPath;  // null: value removed
-    const WCHAR* missing;     // prefix of the reason
+    std::wstring outputPath;  // "-": value removed
+    DWORD type;
+    LONG jobId;
+    std::wstring folder;
+    const WCHAR* missing;  // prefix of the reason; null: none
   } cases[] = {
       // clang-format off
-      {L"Halvek Cap Job 4", L"C:\\out", L"job number"},
-      {L"Unknown Printer, Job 4", L"C:\\out", L"Port"},
-      {L"Halvek Cap, Job 4", nullptr, L"OutputPath"},
-      {L"Halvek Cap, Job 4", L"", L"OutputPath"},
-      {L"Halvek Cap, Job 4", L"relative\\folder", L"OutputPath (not an absolute"},
-      {L"Halvek Cap, Job 4", L"\\rooted", L"OutputPath (not an absolute"},
-      {L"Halvek Cap, Job 4", L"D:", L"OutputPath (a drive root"},
-      {L"Halvek Cap, Job 4", L"C:\\", L"OutputPath (a drive root"},
-      {L"Halvek Cap, Job 4", L"\\\\server\\share", nullptr},
+      {L"Halvek Cap, Job 123456", out.substr(0, out.size() - 1), REG_SZ, 123456, out, nullptr},
+      {L"Halvek Cap, Job 0042x", out, REG_SZ, 42, out, nullptr},
+      {L"Floor 3, Room 12, Job 9", out, REG_SZ, 9, out, nullptr},
+      {L"Halvek Cap, Job 4", L"%HALVEK_TEST_ROOT%out", REG_EXPAND_SZ, 4, out, nullptr},
+      {L"Halvek Cap, Job 4", L"%HALVEK_TEST_ROOT%out\\", REG_SZ, 4, out, nullptr},
+      {L"Halvek Cap, Job 4", path129, REG_SZ, 4, path129 + L"\\", nullptr},
+      {L"Halvek Cap, Job 4", path129 + L"b", REG_SZ, 4, L"", L"OutputPath"},
+      {L"Halvek Cap, Job 4", L"\\\\server\\share", REG_SZ, 4, L"\\\\server\\share\\", nullptr},
+      {L"Halvek Cap Job 4", out, REG_SZ, 0, L"", L"job number"},
+      {L"Unknown Printer, Job 4", out, REG_SZ, 4, L"", L"Port"},
+      {L"Long Port, Job 4", out, REG_SZ, 4, L"", L"Port"},
+      {L"Halvek Cap, Job 4", L"-", REG_SZ, 4, L"", L"OutputPath"},
+      {L"Halvek Cap, Job 4", L"", REG_SZ, 4, L"", L"OutputPath"},
+      {L"Halvek Cap, Job 4", L"relative\\folder", REG_SZ, 4, L"relative\\folder\\", L"OutputPath (not an absolute"},
+      {L"Halvek Cap, Job 4", L"\\rooted", REG_SZ, 4, L"\\rooted\\", L"OutputPath (not an absolute"},
+      {L"Halvek Cap, Job 4", L"D:", REG_SZ, 4, L"D:\\", L"OutputPath (a drive root"},
+      {L"Halvek Cap, Job 4", L"C:\\", REG_SZ, 4, L"C:\\", L"OutputPath (a drive root"},
       // clang-format on
   };
   const std::wstring portKey = std::wstring(kHalvekPortsKey) + L"\\" + kCapturePort;
   for (const auto& c : cases) {
-    if (c.outputPath) SetOutputPath(c.outputPath);
-    if (!c.outputPath) RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, portKey.c_str(), L"OutputPath");
-    const WCHAR* missing = MissingCaptureSetting(Load(c.documentName));
-    const std::wstring got = missing ? missing : L"(none)";
-    EXPECT_EQ(got.compare(0, c.missing ? wcslen(c.missing) : 6, c.missing ? c.missing : L"(none)"),
-              0)
-        << c.documentName << L" " << got;
+    SetOutputPath(c.outputPath, c.type);
+    if (c.outputPath == L"-")
+      RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, portKey.c_str(), kOutputPathValue);
+    CaptureSettings settings;
+    LoadCaptureSettings(c.documentName, &settings);
+    EXPECT_EQ(settings.jobId, c.jobId) << c.documentName;
+    EXPECT_EQ(settings.outputFolder, c.folder) << c.documentName << L" " << c.outputPath;
+    const WCHAR* missing = MissingCaptureSetting(settings);
+    EXPECT_TRUE(c.missing ? missing && wcsncmp(missing, c.missing, wcslen(c.missing)) == 0
+                          : !missing)
+        << c.documentName << L" " << c.outputPath << L": " << (missing ? missing : L"(none)");
   }
+  SetEnvironmentVariableW(L"HALVEK_TEST_ROOT", nullptr);
 }
 
 // Gives a key a DACL that only lets anyone read it, and puts the key's own
@@ -146,7 +108,8 @@ TEST_F(SettingsTest, ReadsKeysThatGrantOnlyReading) {
   UniqueKey probe;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_ALL_ACCESS, probe.put()),
             ERROR_ACCESS_DENIED);
-  const CaptureSettings settings = Load(L"Halvek Cap, Job 42");
+  CaptureSettings settings;
+  LoadCaptureSettings(L"Halvek Cap, Job 42", &settings);
   EXPECT_EQ(settings.spoolDirectory, spoolFolder_);
   EXPECT_STREQ(settings.portName, kCapturePort);
   EXPECT_EQ(settings.outputFolder, outputFolder_);

@@ -1,90 +1,57 @@
-#include <algorithm>
-#include <cstring>
 #include <functional>
 #include <vector>
 
 #include "capture/capture.h"
 #include "capture/settings.h"
-#include "notify/notify.h"
 #include "tests/capture/capture_fixture.h"
 
-namespace sd = spooler_double;
-
 namespace {
-
-constexpr DWORD kStart = static_cast<DWORD>(SpoolingCommand::Start);
-constexpr DWORD kStop = static_cast<DWORD>(SpoolingCommand::Stop);
 
 const std::string kTicket =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xpif version=\"1.0\">"
     "<job-template><copies>2</copies></job-template></xpif>";
 const std::string kPdf = "%PDF-1.5\n%%Title:Brochure\n" + std::string(5000, 'p');
 
-struct Split {
-  std::string piece0;
-  std::string piece1;
-  bool found;
-};
-
-Split RunSplit(const std::string& bytes, TicketTagCarry* carry) {
-  std::string copy = bytes;
-  BYTE* starts[2] = {reinterpret_cast<BYTE*>(&copy[0]), reinterpret_cast<BYTE*>(1)};
-  DWORD lengths[2] = {static_cast<DWORD>(copy.size()), 99};
-  const BOOL found = TrySplitBuffer(starts, lengths, carry);
-  Split split;
-  split.found = found != FALSE;
-  split.piece0.assign(reinterpret_cast<char*>(starts[0]), lengths[0]);
-  if (starts[1]) split.piece1.assign(reinterpret_cast<char*>(starts[1]), lengths[1]);
-  EXPECT_EQ(starts[1] == nullptr, lengths[1] == 0u);
-  return split;
-}
-
-// The tag is found wherever the reads cut it: in the piece, closing it, or
-// begun in the pieces before (each of which must not end the ticket).
+// The tag is found wherever the reads cut it: in the last piece, closing
+// it, or begun in the pieces before (each of which must not end the ticket).
+// A '>' lies just past every piece: it must never be read.
 TEST(TrySplitBuffer, SplitsAfterTheTagWhereverTheReadsCutIt) {
   struct Case {
-    std::vector<std::string> before;
-    std::string bytes;
+    std::vector<std::string> pieces;
     bool found;
     std::string piece0;
     std::string piece1;
   } cases[] = {
       // clang-format off
-      {{}, "<x></xpif>\r\n%PDF", true, "<x></xpif>", "%PDF"},
-      {{}, "<x></XPIF> \t\v\f%PDF", true, "<x></XPIF>", "%PDF"},
-      {{}, "<x></xpif>\n\n\n", true, "<x></xpif>", ""},
-      {{}, "<x></xpi", false, "<x></xpi", ""},
-      {{}, "1234567", false, "1234567", ""},
-      {{}, std::string("a\0</xpif>b", 10), true, std::string("a\0</xpif>", 9), "b"},
-      {{}, "</xpif></xpif>x", true, "</xpif>", "</xpif>x"},
-      {{"<x></xpi"}, "f>\n%PDF", true, "f>", "%PDF"},
-      {{"<", "/x", "p"}, "if>%!PS", true, "if>", "%!PS"},
-      {{"</xp"}, "x</xpif>y", true, "x</xpif>", "y"},
-      {{"</xpif"}, "X", false, "X", ""},
+      {{"<x></xpif>\r\n%PDF"}, true, "<x></xpif>", "%PDF"},
+      {{"<x></XPIF> \t\v\f%PDF"}, true, "<x></XPIF>", "%PDF"},
+      {{"<x></xpif>\n\n\n"}, true, "<x></xpif>", ""},
+      {{"<x></xpif"}, false, "<x></xpif", ""},
+      {{"1234567"}, false, "1234567", ""},
+      {{std::string("a\0</xpif>b", 10)}, true, std::string("a\0</xpif>", 9), "b"},
+      {{"</xpif></xpif>x"}, true, "</xpif>", "</xpif>x"},
+      {{"<x></xpi", "f>\n%PDF"}, true, "f>", "%PDF"},
+      {{"<", "/x", "p", "if>%!PS"}, true, "if>", "%!PS"},
+      {{"</xp", "x</xpif>y"}, true, "x</xpif>", "y"},
+      {{"</xpif", "X"}, false, "X", ""},
       // clang-format on
   };
   for (const Case& c : cases) {
     TicketTagCarry carry = {};
-    for (const std::string& earlier : c.before) {
-      EXPECT_FALSE(RunSplit(earlier, &carry).found) << earlier;
+    for (size_t i = 0; i < c.pieces.size(); ++i) {
+      std::string copy = c.pieces[i] + ">";
+      BYTE* starts[2] = {reinterpret_cast<BYTE*>(&copy[0]), reinterpret_cast<BYTE*>(1)};
+      DWORD lengths[2] = {static_cast<DWORD>(c.pieces[i].size()), 99};
+      const bool last = i + 1 == c.pieces.size();
+      EXPECT_EQ(TrySplitBuffer(starts, lengths, &carry) != FALSE, last && c.found) << copy;
+      EXPECT_EQ(starts[1] == nullptr, lengths[1] == 0u);
+      if (!last) continue;
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(starts[0]), lengths[0]), c.piece0) << copy;
+      EXPECT_EQ(std::string(starts[1] ? reinterpret_cast<char*>(starts[1]) : "", lengths[1]),
+                c.piece1)
+          << copy;
     }
-    const Split split = RunSplit(c.bytes, &carry);
-    EXPECT_EQ(split.found, c.found) << c.bytes;
-    EXPECT_EQ(split.piece0, c.piece0) << c.bytes;
-    EXPECT_EQ(split.piece1, c.piece1) << c.bytes;
   }
-}
-
-TEST(TrySplitBuffer, NeverReadsPastThePiece) {
-  // The tag's last byte lies just past the piece: it must not be seen.
-  std::string bytes = "header </xpif";
-  bytes.push_back('>');
-  std::string copy = bytes;
-  BYTE* starts[2] = {reinterpret_cast<BYTE*>(&copy[0]), nullptr};
-  DWORD lengths[2] = {static_cast<DWORD>(bytes.size() - 1), 0};
-  TicketTagCarry carry = {};
-  EXPECT_FALSE(TrySplitBuffer(starts, lengths, &carry));
-  EXPECT_EQ(lengths[0], bytes.size() - 1);
 }
 
 class TicketLinkTest : public CaptureTest {
@@ -97,37 +64,33 @@ class TicketLinkTest : public CaptureTest {
   }
 };
 
-// A ticket padded so that its end tag begins at tagOffsetBytes.
-std::string TicketWithTagAt(size_t tagOffsetBytes) {
-  std::string ticket = "<?xml version=\"1.0\"?>\n<xpif version=\"1.0\">";
-  ticket.resize(tagOffsetBytes, ' ');
-  return ticket + "</xpif>";
-}
-
-struct TicketCase {
-  std::string bytes;
-  DWORD maxChunkBytes;
-  std::wstring documentName;
-  std::vector<OutputFile> files;  // the whole folder afterwards, the output first
-};
-
 // However the reads cut a ticket job, it ends in named outputs only, the
 // output is announced and handed to the port, and no temporary file stays.
+// Its number must be free for both the data and the ticket; a file that was
+// there stays as it was.
 TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
+  using Files = std::vector<std::pair<std::wstring, std::string>>;
+  struct TicketCase {
+    std::string bytes;
+    DWORD maxChunkBytes;
+    std::wstring documentName;
+    Files files;                  // the whole folder afterwards, the output first
+    std::wstring existing = L"";  // there before the job, holding "older"
+  };
   const std::string ps = "%!PS-Adobe-3.0\n%%Title: Poster\n" + std::string(3000, 's');
   const std::string pjl = "@PJL JOB\n%%Title:Sheet.xpf\n" + std::string(100, 'j');
   const std::string open = kTicket.substr(0, kTicket.size() - 7);
   const std::string cut = kTicket + "\n" + kPdf;
   const DWORD ticketBytes = static_cast<DWORD>(kTicket.size());
-  const std::vector<OutputFile> brochure = {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}};
+  const Files brochure = {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}};
   std::vector<TicketCase> cases = {
       // clang-format off
       {kTicket + "\r\n" + kPdf, 0, L"", brochure},
       {open + "</XPIF>\n" + kPdf, 0, L"", {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", open + "</XPIF>"}}},
-      // The tag closes a read, is cut by one, or every read is one byte.
-      {cut, ticketBytes, L"", brochure},
-      {cut, ticketBytes - 3, L"", brochure},
+      // Every read is one byte.
       {cut, 1, L"", brochure},
+      // The ticket's name is taken: data and ticket move on to a number.
+      {cut, 0, L"", {{L"Brochure42.PDF", kPdf}, {L"Brochure.XPF", "older"}, {L"Brochure42.XPF", kTicket}}, L"Brochure.XPF"},
       // White space behind the tag, over two reads, is no data.
       {kTicket + " \r\n\n\t" + kPdf, ticketBytes + 3, L"", brochure},
       // A job that is all ticket is its own output.
@@ -142,74 +105,45 @@ TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
   // The end tag at and around the end of the first 32 KiB read.
   const std::string big = "%!PS-Adobe-3.0\n%%Title: BigTicket\n" + JobBytes(40000);
   for (size_t tagOffset = 32759; tagOffset <= 32767; tagOffset += 2) {
-    const std::string ticket = TicketWithTagAt(tagOffset);
+    std::string ticket = "<?xml version=\"1.0\"?>\n<xpif version=\"1.0\">";
+    ticket.resize(tagOffset, ' ');
+    ticket += "</xpif>";
     cases.push_back(
         {ticket + "\n" + big, 0, L"", {{L"BigTicket.PS", big}, {L"BigTicket.XPF", ticket}}});
   }
-  LONG jobId = 60;
-  for (const TicketCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << "case " << jobId - 60);
-    ResetDoubles();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const TicketCase& c = cases[i];
+    SCOPED_TRACE(testing::Message() << "case " << i);
+    Reset();
     CaptureRequest request;
     request.bytes = c.bytes;
     request.maxChunkBytes = c.maxChunkBytes;
     request.documentName = c.documentName;
-    request.jobId = jobId++;
+    if (!c.existing.empty()) WriteNewFile(outputFolder_ + c.existing, "older");
     ASSERT_TRUE(Capture(request));
-    const std::vector<OutputFile> files = OutputFiles();
-    EXPECT_EQ(files.size(), c.files.size());
-    for (const OutputFile& file : c.files) {
-      EXPECT_TRUE(Output(file.name) == file.bytes)
-          << std::string(file.name.begin(), file.name.end());
+    EXPECT_EQ(OutputNames().size(), c.files.size());
+    for (const auto& file : c.files) {
+      EXPECT_TRUE(Output(file.first) == file.second)
+          << std::string(file.first.begin(), file.first.end());
     }
-    const std::wstring output = outputFolder_ + c.files[0].name;
+    const std::wstring output = outputFolder_ + c.files[0].first;
     EXPECT_EQ(PortPaths(), std::vector<std::wstring>{output});
     EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
     EXPECT_EQ(RecordedMessages().at(0).path, output);
-    for (const OutputFile& file : files) DeleteFileW((outputFolder_ + file.name).c_str());
   }
-}
-
-// A number is free for a ticket job only where both its data and its ticket
-// path are free; no capture replaces a file it did not make.
-TEST_F(TicketLinkTest, TicketTakesItsNumberWithTheDataAndReplacesNothing) {
-  const std::string ps = "%!PS-Adobe-3.0\n%%Title: Report\n%%EndComments\n";
-  const std::string pdf = "%PDF-1.4\n%%Title: Report\n" + std::string(200, 'p');
-  const std::string nine = kTicket.substr(0, 90) + "<copies>9</copies></xpif>";
-  const struct {
-    std::string bytes;
-    const WCHAR* documentName;
-    LONG jobId;
-  } jobs[] = {
-      // clang-format off
-      {"plain bytes", L"Report.XPF", 1},
-      {kTicket + "\n" + ps, L"", 2},
-      {nine + "\n" + pdf, L"", 3},
-      // clang-format on
-  };
-  for (const auto& job : jobs) {
-    CaptureRequest request;
-    request.bytes = job.bytes;
-    request.documentName = job.documentName;
-    request.jobId = job.jobId;
-    ASSERT_TRUE(Capture(request));
-  }
-  EXPECT_EQ(Output(L"Report.XPF"), "plain bytes");
-  EXPECT_EQ(Output(L"Report2.PS"), ps);
-  EXPECT_EQ(Output(L"Report2.XPF"), kTicket);
-  EXPECT_EQ(Output(L"Report3.PDF"), pdf);
-  EXPECT_EQ(Output(L"Report3.XPF"), nine);
-  EXPECT_EQ(OutputFiles().size(), 5u);
 }
 
 // A job is linked only where the operator allows it, no ticket comes with
 // it and the spooler has finished writing its spool file; otherwise, and
-// when the link cannot be made, it is copied whole. A job cancelled before
-// its link leaves nothing.
+// when the link cannot be made, it is copied whole. A link is made before
+// its name is announced: another job may take the name right after. A job
+// cancelled before its link leaves nothing.
 TEST_F(TicketLinkTest, LinkOrCopy) {
   const std::string data = "%PDF-1.6\n%%Title:Linked\n" + JobBytes(10 * 32768);
   const DWORD off = 0;
-  const auto none = [](LONG, HANDLE) {};
+  const auto hook = [](std::function<void(sd::SpoolerCall)> run) {
+    sd::SetHook([run](sd::SpoolerCall call, unsigned) { run(call); });
+  };
   const struct {
     const char* name;
     std::string ticket;
@@ -218,18 +152,18 @@ TEST_F(TicketLinkTest, LinkOrCopy) {
     unsigned links;  // 0: no output at all
   } cases[] = {
       // clang-format off
-      {"linked", "", true, none, 2},
+      {"linked", "", true, [&](LONG, HANDLE) { hook([](sd::SpoolerCall call) { if (call == sd::SpoolerCall::ClosePrinter) for (const RecordedMessage& m : RecordedMessages()) WriteNewFile(m.path, "another job"); }); }, 2},
       {"operator switch off", "", true, [&](LONG, HANDLE) { SetRegistryValue(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kHardLinksValue, REG_DWORD, &off, sizeof(off)); }, 1},
-      {"ticket in front", kTicket + "\n", true, none, 1},
+      {"ticket in front", kTicket + "\n", true, [](LONG, HANDLE) {}, 1},
       {"still spooling", "", true, [](LONG id, HANDLE) { sd::SetJobStatus(JobName(id), JOB_STATUS_SPOOLING); }, 1},
       {"link fails", "", false, [this](LONG id, HANDLE) { CreateDirectoryW(SpoolFilePath(id).c_str(), nullptr); }, 1},
-      {"cancelled while the spooler is asked", "", true, [](LONG, HANDLE job) { sd::SetHook([job](sd::SpoolerCall call, unsigned) { if (call == sd::SpoolerCall::GetJob) ControlPrintProcessor(job, JOB_CONTROL_CANCEL); }); }, 0},
+      {"cancelled while the spooler is asked", "", true, [&](LONG, HANDLE job) { hook([job](sd::SpoolerCall call) { if (call == sd::SpoolerCall::GetJob) ControlPrintProcessor(job, JOB_CONTROL_CANCEL); }); }, 0},
       // clang-format on
   };
   LONG jobId = 80;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ResetDoubles();
+    Reset();
     CaptureRequest request;
     request.bytes = c.ticket + data;
     request.spoolFile = c.spoolFile;
@@ -245,40 +179,18 @@ TEST_F(TicketLinkTest, LinkOrCopy) {
     EXPECT_TRUE(sd::SetJobCalls().empty());
     EXPECT_EQ(sd::OpenHandleCount(), 0);
     if (c.links == 0) {
-      EXPECT_TRUE(OutputFiles().empty());
+      EXPECT_TRUE(OutputNames().empty());
       EXPECT_TRUE(PortPaths().at(0).empty());
-      EXPECT_TRUE(RecordedCommands().empty());
+      EXPECT_TRUE(RecordedCommands(jobId).empty());
       continue;
     }
     EXPECT_TRUE(ReadWholeFile(path) == data);
     const unsigned chunks = sd::ChunksRead(JobName(jobId));
     EXPECT_TRUE(c.links == 2 ? chunks <= 2 : chunks >= 10) << chunks;
     EXPECT_EQ(PortPaths(), std::vector<std::wstring>{path});
-    EXPECT_EQ(RecordedCommands(), (std::vector<DWORD>{kStart, kStop}));
-    for (const OutputFile& file : OutputFiles()) DeleteFileW((outputFolder_ + file.name).c_str());
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kHardLinksValue);
+    EXPECT_EQ(RecordedCommands(jobId), (std::vector<DWORD>{kStart, kStop}));
+    EXPECT_EQ(RecordedMessages().at(0).path, path);
   }
-}
-
-// Another job creates a file under the announced name as soon as this job
-// lets go of the spooler's job: the announced path must already be the link.
-TEST_F(TicketLinkTest, AnnouncedLinkPathIsTakenBeforeItIsAnnounced) {
-  sd::SetHook([](sd::SpoolerCall call, unsigned) {
-    if (call != sd::SpoolerCall::ClosePrinter) return;
-    for (const RecordedMessage& message : RecordedMessages()) {
-      if (message.command == kStart) WriteNewFile(message.path, "another job");
-    }
-  });
-  CaptureRequest request;
-  request.bytes = "%PDF-1.6\n%%Title:Mixed\n" + JobBytes(3 * 32768);
-  request.spoolFile = true;
-  ASSERT_TRUE(Capture(request));
-  sd::SetHook(nullptr);
-  const std::vector<RecordedMessage> messages = RecordedMessages();
-  ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(PortPaths(), std::vector<std::wstring>{messages[0].path});
-  EXPECT_TRUE(ReadWholeFile(messages[0].path) == request.bytes);
-  EXPECT_EQ(LinkCount(messages[0].path), 2u);
 }
 
 }  // namespace

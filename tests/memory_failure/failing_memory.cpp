@@ -18,10 +18,6 @@ void FailAllocation(unsigned nth, bool andLater) {
   failLater = andLater;
 }
 
-unsigned AllocationCount() {
-  return allocations;
-}
-
 void* AllocSplMem(DWORD sizeBytes) {
   const unsigned number = ++allocations;
   const unsigned failing = failingAllocation;
@@ -40,12 +36,4 @@ WCHAR* AllocSplStr(const WCHAR* text) {
   WCHAR* copy = static_cast<WCHAR*>(AllocSplMem(sizeBytes));
   if (copy) std::memcpy(copy, text, sizeBytes);
   return copy;
-}
-
-void* ReallocSplMem(void* oldBlock, DWORD oldSizeBytes, DWORD newSizeBytes) {
-  void* newBlock = AllocSplMem(newSizeBytes);
-  if (!oldBlock || !newBlock) return newBlock;
-  std::memcpy(newBlock, oldBlock, oldSizeBytes < newSizeBytes ? oldSizeBytes : newSizeBytes);
-  GlobalFree(oldBlock);
-  return newBlock;
 }

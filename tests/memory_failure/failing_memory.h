@@ -3,7 +3,6 @@
 
 #include "platform/win.h"
 
-// Allocations number from 1 after each reset; the nth one (0: none) and,
+// Allocations number from 1 after each call; the nth one (0: none) and,
 // when `andLater` is set, every later one fail.
 void FailAllocation(unsigned nth, bool andLater = false);
-unsigned AllocationCount();
