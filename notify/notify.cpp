@@ -22,16 +22,10 @@ std::atomic<bool> queueFailing{false};
 
 // A queue handle and a message block of the library, each handed back on
 // every way out (an exception from the library included).
-struct QueueTraits {
-  using Value = MsgQueHandle;
-  static Value Empty() { return nullptr; }
-  static bool IsValid(Value value) { return value != nullptr; }
+struct QueueTraits : holder_traits::NullWhenEmpty<MsgQueHandle> {
   static void Release(Value value) { MsgQueDelete(value); }
 };
-struct QueueBlockTraits {
-  using Value = void*;
-  static Value Empty() { return nullptr; }
-  static bool IsValid(Value value) { return value != nullptr; }
+struct QueueBlockTraits : holder_traits::NullWhenEmpty<void*> {
   static void Release(Value value) { MsgQueFree(value); }
 };
 

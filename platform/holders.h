@@ -61,22 +61,24 @@ struct Handle {
 struct File : Handle {
   static Value Empty() { return INVALID_HANDLE_VALUE; }
 };
+// Values that are null when empty; each kind says only how it is released.
+template <typename T>
+struct NullWhenEmpty {
+  using Value = T;
+  static Value Empty() { return nullptr; }
+  static bool IsValid(Value value) { return value != nullptr; }
+};
+
 struct Find {
   using Value = HANDLE;
   static Value Empty() { return INVALID_HANDLE_VALUE; }
   static bool IsValid(Value value) { return value != INVALID_HANDLE_VALUE; }
   static void Release(Value value) { FindClose(value); }
 };
-struct Key {
-  using Value = HKEY;
-  static Value Empty() { return nullptr; }
-  static bool IsValid(Value value) { return value != nullptr; }
+struct Key : NullWhenEmpty<HKEY> {
   static void Release(Value value) { RegCloseKey(value); }
 };
-struct Printer {
-  using Value = HANDLE;
-  static Value Empty() { return nullptr; }
-  static bool IsValid(Value value) { return value != nullptr; }
+struct Printer : NullWhenEmpty<HANDLE> {
   static void Release(Value value) { ClosePrinter(value); }
 };
 // A printer handle whose document was started: releasing ends the document
@@ -84,18 +86,11 @@ struct Printer {
 struct StartedDocument : Printer {
   static void Release(Value value) { EndDocPrinter(value); }
 };
-struct GlobalBlock {
-  using Value = void*;
-  static Value Empty() { return nullptr; }
-  static bool IsValid(Value value) { return value != nullptr; }
+struct GlobalBlock : NullWhenEmpty<void*> {
   static void Release(Value value) { GlobalFree(value); }
 };
-
 // A block of the process heap.
-struct HeapBlock {
-  using Value = void*;
-  static Value Empty() { return nullptr; }
-  static bool IsValid(Value value) { return value != nullptr; }
+struct HeapBlock : NullWhenEmpty<void*> {
   static void Release(Value value) { HeapFree(GetProcessHeap(), 0, value); }
 };
 
