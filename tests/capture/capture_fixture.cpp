@@ -148,6 +148,7 @@ HANDLE CaptureTest::OpenJob(const CaptureRequest& request) {
   PRINTPROCESSOROPENDATA openData = {};
   openData.pDatatype = &datatype[0];
   openData.pDocumentName = documentName.empty() ? nullptr : &documentName[0];
+  openData.pParameters = const_cast<WCHAR*>(request.parameters);
   openData.JobId = static_cast<DWORD>(request.jobId);
   return OpenPrintProcessor(const_cast<WCHAR*>(kCapturePrinter), &openData);
 }

@@ -44,6 +44,7 @@ unsigned OutputWriteCount();
 struct CaptureRequest {
   std::string bytes;
   std::wstring documentName = L"";  // "" gives none
+  const WCHAR* parameters = nullptr;
   LONG jobId = kCaptureJobId;
   DWORD maxChunkBytes = 0;
   bool spoolFile = false;  // the spooler's spool file exists with the job's bytes

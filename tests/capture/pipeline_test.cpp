@@ -3,9 +3,10 @@
 #include <thread>
 
 #include "capture/capture.h"
-#include "capture/output_name.h"
+#include "capture/output_guard.h"
 #include "naming/naming.h"
 #include "platform/registry_names.h"
+#include "platform/trace.h"
 #include "tests/capture/capture_fixture.h"
 
 namespace {
@@ -30,35 +31,31 @@ TEST_F(PipelineTest, OutputIsWholeAnnouncedAndHandedToThePort) {
       {70000, 4097},
       // clang-format on
   };
-  LONG jobId = 100;
   for (const Case& c : cases) {
     Reset();
     CaptureRequest request;
-    request.bytes = JobBytes(c.sizeBytes, static_cast<unsigned>(jobId));
+    request.bytes = JobBytes(c.sizeBytes, static_cast<unsigned>(c.maxChunkBytes));
     request.maxChunkBytes = c.maxChunkBytes;
-    request.jobId = jobId++;
     request.documentName = L"Size" + std::to_wstring(c.sizeBytes) + L".bin";
     ASSERT_TRUE(Capture(request)) << c.sizeBytes;
     EXPECT_EQ(sd::OpenHandleCount(), 0);
     const std::wstring path = c.sizeBytes ? outputFolder_ + request.documentName : L"";
     EXPECT_EQ(PortPaths(), std::vector<std::wstring>{path});
-    if (c.sizeBytes == 0) {
-      EXPECT_TRUE(OutputNames().empty());
-      EXPECT_TRUE(RecordedMessages().empty());
-      continue;
+    EXPECT_EQ(OutputNames().size(), c.sizeBytes ? 1u : 0u);
+    EXPECT_TRUE(Output(request.documentName) == request.bytes) << c.sizeBytes;
+    std::vector<DWORD> expected;
+    if (c.sizeBytes) {
+      expected.assign(1 + (c.sizeBytes >> 19), kProgress);
+      expected.front() = kStart;
+      expected.push_back(kStop);
+      EXPECT_EQ(RecordedMessages().at(0).path, path);
     }
-    EXPECT_TRUE(ReadWholeFile(path) == request.bytes) << c.sizeBytes;
-    std::vector<DWORD> expected(1 + (c.sizeBytes >> 19), kProgress);
-    expected.front() = kStart;
-    expected.push_back(kStop);
-    EXPECT_EQ(RecordedCommands(request.jobId), expected) << c.sizeBytes;
-    EXPECT_EQ(RecordedMessages().at(0).path, path);
+    EXPECT_EQ(RecordedCommands(), expected) << c.sizeBytes;
   }
 }
 
 // The name comes from the title, the document name or the fallback, the
 // extension from the format, a known title extension or the document name.
-// The name step on its own chooses the same path and creates nothing.
 TEST_F(PipelineTest, NameAndExtensionRules) {
   struct Case {
     std::string bytes;
@@ -77,7 +74,6 @@ TEST_F(PipelineTest, NameAndExtensionRules) {
       {"no signature\n%%Title:layers.psd\n", L"", false, L"layers.psd"},
       {"no signature\n%%Title:notes.doc\n", L"Memo.txt", false, L"notes.txt"},
       {"no signature\n%%Title:scan.pdf\n", L"Memo.txt", false, L"scan.pdf"},
-      {"%PDF-1.7\nno title here", L"Invoice 7.pdf", false, L"Invoice 7.PDF"},
       // A plain title is not trusted with InterpretTitle 0, a decoded one is.
       {PdfWithTitle("FromTitle", 200), L"FromName.pdf", true, L"FromName.PDF"},
       {"%!PS-Adobe-3.0\n%%Creator: PScript5.dll Version 5.2.2\n%%Title: Decoded\n", L"Other.ps", true, L"Decoded.PS"},
@@ -90,13 +86,6 @@ TEST_F(PipelineTest, NameAndExtensionRules) {
       SetRegistryValue(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kInterpretTitleValue, REG_DWORD,
                        &off, sizeof(off));
     }
-    NameChoice choice = {};
-    ASSERT_TRUE(ChooseOutputName(reinterpret_cast<const BYTE*>(c.bytes.data()),
-                                 static_cast<DWORD>(c.bytes.size()),
-                                 c.documentName[0] ? c.documentName : nullptr, kCaptureJobId,
-                                 outputFolder_.c_str(), &choice, nullptr));
-    EXPECT_EQ(choice.dataPath, outputFolder_ + c.expected);
-    EXPECT_TRUE(OutputNames().empty()) << c.expected;
     CaptureRequest request;
     request.bytes = c.bytes;
     request.documentName = c.documentName;
@@ -154,7 +143,8 @@ TEST_F(PipelineTest, FailureExits) {
       {"output cannot be created", [&] { SetOutputPath(noFolder); }, pdf, FALSE, 0, none, deleted},
       {"no temporary ticket name", [&] { SetOutputPath(noFolder); }, ticket, FALSE, 0, none, deleted},
       {"output path empty", [&] { SetOutputPath(L""); }, pdf, FALSE, ERROR_PATH_NOT_FOUND, none, none},
-      {"output folder behind a link", [&] { SetOutputPath(LinkFixture(L"linked\\")); }, pdf, FALSE, ERROR_ACCESS_DENIED, none, none},
+      {"output folder is a link", [&] { SetOutputPath(LinkFixture(L"linked\\")); }, pdf, FALSE, ERROR_ACCESS_DENIED, none, none},
+      {"output folder behind a link", [&] { SetOutputPath(LinkFixture(L"linked\\inner")); }, pdf, FALSE, ERROR_ACCESS_DENIED, none, none},
       // clang-format on
   };
   for (const Case& c : cases) {
@@ -179,6 +169,7 @@ TEST_F(PipelineTest, FailureExits) {
     EXPECT_EQ(sd::OpenHandleCount(), 0);
   }
   EXPECT_EQ(ListFolder(LinkFixture(L"real\\")), std::vector<std::wstring>{L"inner"});
+  EXPECT_TRUE(ListFolder(LinkFixture(L"real\\inner\\")).empty());
 }
 
 // A pause holds the capture between two chunks; a resume lets it finish the
@@ -232,6 +223,37 @@ TEST_F(PipelineTest, ImpersonationIsDroppedForTheJobAndRestoredAfter) {
   UniqueHandle token;
   EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()));
   RevertToSelf();
+}
+
+// A log that cannot be written or has grown full never stops a job; a full
+// one is set aside whole and a new one begun, its lines under the job's id.
+TEST_F(PipelineTest, CaptureLogNeverStopsAJob) {
+  const std::wstring log = root_->path + L"capture.log";
+  const std::string full(kCaptureLogLimitBytes, 'x');
+  ASSERT_TRUE(WriteNewFile(log, full));
+  for (const std::wstring& path : {root_->path + L"none\\x.log", log}) {
+    Reset();
+    SetRegistryString(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kCaptureLogValue, path);
+    CaptureRequest request;
+    request.bytes = "%!PS-Adobe-3.0\n%%Title: Logged\n";
+    EXPECT_TRUE(Capture(request));
+    EXPECT_EQ(Output(L"Logged.PS"), request.bytes);
+  }
+  EXPECT_EQ(ReadWholeFile(log + L".1"), full);
+  const std::string text = ReadWholeFile(log);
+  EXPECT_NE(text.find("job " + std::to_string(kCaptureJobId) + " "), std::string::npos);
+  EXPECT_LT(text.size(), full.size());
+}
+
+// A file reached through the link to the output folder does not lie in it.
+TEST(OutputGuard, FileMustLieInTheConfiguredFolderItself) {
+  const std::wstring created = LinkFixture(L"linked\\guard.tmp");
+  const UniqueFile file(CreateFileW(created.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  ASSERT_TRUE(file.valid());
+  EXPECT_TRUE(FileLiesInFolder(file.get(), LinkFixture(L"real\\").c_str()));
+  EXPECT_FALSE(FileLiesInFolder(file.get(), LinkFixture(L"linked\\").c_str()));
+  EXPECT_FALSE(FileLiesInFolder(file.get(), LinkFixture(L"real\\inner\\").c_str()));
 }
 
 }  // namespace
