@@ -33,10 +33,9 @@ TEST_F(PipelineTest, OutputIsWholeAnnouncedAndHandedToThePort) {
   };
   for (const Case& c : cases) {
     Reset();
-    CaptureRequest request;
-    request.bytes = JobBytes(c.sizeBytes, static_cast<unsigned>(c.maxChunkBytes));
-    request.maxChunkBytes = c.maxChunkBytes;
-    request.documentName = L"Size" + std::to_wstring(c.sizeBytes) + L".bin";
+    const CaptureRequest request = {JobBytes(c.sizeBytes, c.maxChunkBytes),
+                                    L"Size" + std::to_wstring(c.sizeBytes) + L".bin",
+                                    c.maxChunkBytes};
     ASSERT_TRUE(Capture(request)) << c.sizeBytes;
     EXPECT_EQ(sd::OpenHandleCount(), 0);
     const std::wstring path = c.sizeBytes ? outputFolder_ + request.documentName : L"";
@@ -86,10 +85,7 @@ TEST_F(PipelineTest, NameAndExtensionRules) {
       SetRegistryValue(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kInterpretTitleValue, REG_DWORD,
                        &off, sizeof(off));
     }
-    CaptureRequest request;
-    request.bytes = c.bytes;
-    request.documentName = c.documentName;
-    ASSERT_TRUE(Capture(request)) << c.expected;
+    ASSERT_TRUE(Capture({c.bytes, c.documentName})) << c.expected;
     EXPECT_EQ(Output(c.expected), c.bytes) << c.expected;
   }
 }
@@ -152,9 +148,7 @@ TEST_F(PipelineTest, FailureExits) {
     Reset();
     SetOutputPath(outputFolder_);
     c.arrange();
-    CaptureRequest request;
-    request.bytes = c.bytes;
-    EXPECT_EQ(Capture(request), c.result);
+    EXPECT_EQ(Capture({c.bytes}), c.result);
     if (c.error) {
       EXPECT_EQ(GetLastError(), c.error);
     }
@@ -177,8 +171,7 @@ TEST_F(PipelineTest, FailureExits) {
 TEST_F(PipelineTest, PauseHoldsTheCaptureUntilResumeOrCancel) {
   for (DWORD release : {JOB_CONTROL_RESUME, JOB_CONTROL_CANCEL}) {
     Reset();
-    CaptureRequest request;
-    request.bytes = PdfWithTitle("Paused", 6 * 32768);
+    const CaptureRequest request = {PdfWithTitle("Paused", 6 * 32768)};
     HANDLE handle = OpenJob(request);
     ASSERT_NE(handle, nullptr);
     std::thread control;
@@ -206,22 +199,19 @@ TEST_F(PipelineTest, PauseHoldsTheCaptureUntilResumeOrCancel) {
 }
 
 TEST_F(PipelineTest, ImpersonationIsDroppedForTheJobAndRestoredAfter) {
+  const auto impersonating = [] {
+    UniqueHandle token;
+    return OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) != FALSE;
+  };
   ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
   std::atomic<int> readsWithToken{0};
   sd::SetHook([&](sd::SpoolerCall call, unsigned) {
-    UniqueHandle token;
-    if (call == sd::SpoolerCall::ReadPrinter &&
-        OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) {
-      ++readsWithToken;
-    }
+    readsWithToken += call == sd::SpoolerCall::ReadPrinter && impersonating();
   });
-  CaptureRequest request;
-  request.bytes = PdfWithTitle("Token", 70000);
-  EXPECT_TRUE(Capture(request));
+  EXPECT_TRUE(Capture({PdfWithTitle("Token", 70000)}));
   sd::SetHook(nullptr);
   EXPECT_EQ(readsWithToken, 0);
-  UniqueHandle token;
-  EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()));
+  EXPECT_TRUE(impersonating());
   RevertToSelf();
 }
 
@@ -234,10 +224,8 @@ TEST_F(PipelineTest, CaptureLogNeverStopsAJob) {
   for (const std::wstring& path : {root_->path + L"none\\x.log", log}) {
     Reset();
     SetRegistryString(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kCaptureLogValue, path);
-    CaptureRequest request;
-    request.bytes = "%!PS-Adobe-3.0\n%%Title: Logged\n";
-    EXPECT_TRUE(Capture(request));
-    EXPECT_EQ(Output(L"Logged.PS"), request.bytes);
+    EXPECT_TRUE(Capture({"%!PS-Adobe-3.0\n%%Title: Logged\n"}));
+    EXPECT_EQ(Output(L"Logged.PS"), "%!PS-Adobe-3.0\n%%Title: Logged\n");
   }
   EXPECT_EQ(ReadWholeFile(log + L".1"), full);
   const std::string text = ReadWholeFile(log);

@@ -98,12 +98,8 @@ TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
     const TicketCase& c = cases[i];
     SCOPED_TRACE(testing::Message() << "case " << i);
     Reset();
-    CaptureRequest request;
-    request.bytes = c.bytes;
-    request.maxChunkBytes = c.maxChunkBytes;
-    request.documentName = c.documentName;
     if (!c.existing.empty()) WriteNewFile(outputFolder_ + c.existing, "older");
-    ASSERT_TRUE(Capture(request));
+    ASSERT_TRUE(Capture({c.bytes, c.documentName, c.maxChunkBytes}));
     EXPECT_EQ(OutputNames().size(), c.files.size());
     for (const auto& file : c.files) {
       EXPECT_TRUE(Output(file.first) == file.second)
@@ -147,10 +143,7 @@ TEST_F(TicketLinkTest, LinkOrCopy) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Reset();
-    CaptureRequest request;
-    request.bytes = c.ticket + data;
-    request.spoolFile = c.spoolFile;
-    request.jobId = ++jobId;
+    const CaptureRequest request = {c.ticket + data, L"", 0, ++jobId, c.spoolFile};
     HANDLE handle = OpenJob(request);
     ASSERT_NE(handle, nullptr);
     c.arrange(jobId, handle);
