@@ -2,7 +2,6 @@
 
 #include <cwchar>
 
-#include "platform/holders.h"
 #include "platform/registry_names.h"
 #include "tests/capture/capture_fixture.h"
 

@@ -1,5 +1,4 @@
 #include <functional>
-#include <vector>
 
 #include "capture/capture.h"
 #include "capture/settings.h"
@@ -73,7 +72,6 @@ TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
   const std::string pjl = "@PJL JOB\n%%Title:Sheet.xpf\n" + std::string(100, 'j');
   const std::string open = kTicket.substr(0, kTicket.size() - 7);
   const std::string cut = kTicket + "\n" + kPdf;
-  const DWORD ticketBytes = static_cast<DWORD>(kTicket.size());
   const Files brochure = {{L"Brochure.PDF", kPdf}, {L"Brochure.XPF", kTicket}};
   std::vector<TicketCase> cases = {
       // clang-format off
@@ -84,7 +82,7 @@ TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
       // The ticket's name is taken: data and ticket move on to a number.
       {cut, 0, L"", {{L"Brochure42.PDF", kPdf}, {L"Brochure.XPF", "older"}, {L"Brochure42.XPF", kTicket}}, L"Brochure.XPF"},
       // White space behind the tag, over two reads, is no data.
-      {kTicket + " \r\n\n\t" + kPdf, ticketBytes + 3, L"", brochure},
+      {kTicket + " \r\n\n\t" + kPdf, static_cast<DWORD>(kTicket.size()) + 3, L"", brochure},
       // A job that is all ticket is its own output.
       {open, 0, L"Order.txt", {{L"Order.XPF", open}}},
       {kTicket + "\n \r\n", 16, L"", {{L"spoold_file.XPF", kTicket}}},
@@ -120,9 +118,6 @@ TEST_F(TicketLinkTest, TicketJobsEndInNamedOutputsWhereverTheReadsEnd) {
 TEST_F(TicketLinkTest, LinkOrCopy) {
   const std::string data = "%PDF-1.6\n%%Title:Linked\n" + JobBytes(10 * 32768);
   const DWORD off = 0;
-  const auto hook = [](std::function<void(sd::SpoolerCall)> run) {
-    sd::SetHook([run](sd::SpoolerCall call, unsigned) { run(call); });
-  };
   const struct {
     const char* name;
     std::string ticket;
@@ -131,12 +126,12 @@ TEST_F(TicketLinkTest, LinkOrCopy) {
     unsigned links;  // 2: linked, 1: copied, 0: no output at all
   } cases[] = {
       // clang-format off
-      {"linked", "", true, [&](LONG, HANDLE) { hook([](sd::SpoolerCall call) { if (call == sd::SpoolerCall::ClosePrinter) for (const RecordedMessage& m : RecordedMessages()) WriteNewFile(m.path, "another job"); }); }, 2},
+      {"linked", "", true, [&](LONG, HANDLE) { sd::SetHook([](sd::SpoolerCall call, unsigned) { if (call == sd::SpoolerCall::ClosePrinter) for (const RecordedMessage& m : RecordedMessages()) WriteNewFile(m.path, "another job"); }); }, 2},
       {"operator switch off", "", true, [&](LONG, HANDLE) { SetRegistryValue(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kHardLinksValue, REG_DWORD, &off, sizeof(off)); }, 1},
       {"ticket in front", kTicket + "\n", true, [](LONG, HANDLE) {}, 1},
       {"still spooling", "", true, [](LONG id, HANDLE) { sd::SetJobStatus(JobName(id), JOB_STATUS_SPOOLING); }, 1},
       {"link fails", "", false, [this](LONG id, HANDLE) { CreateDirectoryW(SpoolFilePath(id).c_str(), nullptr); }, 1},
-      {"cancelled while the spooler is asked", "", true, [&](LONG, HANDLE job) { hook([job](sd::SpoolerCall call) { if (call == sd::SpoolerCall::GetJob) ControlPrintProcessor(job, JOB_CONTROL_CANCEL); }); }, 0},
+      {"cancelled while the spooler is asked", "", true, [&](LONG, HANDLE job) { sd::SetHook([job](sd::SpoolerCall call, unsigned) { if (call == sd::SpoolerCall::GetJob) ControlPrintProcessor(job, JOB_CONTROL_CANCEL); }); }, 0},
       // clang-format on
   };
   LONG jobId = 80;

@@ -47,12 +47,9 @@ TEST_F(CaptureTest, EachFailedAllocationOfOpenAndCapture) {
     HANDLE handle = OpenJob(request);
     const bool captures = failing != 1 && failing != 6 && failing != 7;
     EXPECT_EQ(handle == nullptr, failing == 1);
-    if (handle) {
-      EXPECT_EQ(Print(handle), captures);
-      failingAllocation = 0;
-      EXPECT_TRUE(ClosePrintProcessor(handle));
-    }
+    EXPECT_EQ(handle && Print(handle), captures);
     failingAllocation = 0;
+    EXPECT_TRUE(!handle || ClosePrintProcessor(handle));
     EXPECT_EQ(OutputNames().size(), captures ? 1u : 0u);
     EXPECT_EQ(Output(L"Kept.PDF"), captures ? request.bytes : "");
     EXPECT_EQ(sd::OpenHandleCount(), 0);
