@@ -21,9 +21,7 @@ std::vector<RecordedMessage> RecordedMessages() {
 
 std::vector<DWORD> RecordedCommands(LONG jobId) {
   std::vector<DWORD> commands;
-  for (const RecordedMessage& message : RecordedMessages()) {
-    commands.push_back(message.jobId == jobId ? message.command : 0);
-  }
+  for (const auto& m : RecordedMessages()) commands.push_back(m.jobId == jobId ? m.command : 0);
   return commands;
 }
 
@@ -119,8 +117,6 @@ void CaptureTest::SetUp() {
 
 void CaptureTest::TearDown() {
   Reset();
-  root_.reset();
-  while (!guards_.empty()) guards_.pop_back();
 }
 
 void CaptureTest::SetOutputPath(const std::wstring& path, DWORD type) {
@@ -148,6 +144,7 @@ HANDLE CaptureTest::OpenJob(const CaptureRequest& request) {
   PRINTPROCESSOROPENDATA openData = {};
   openData.pDatatype = &datatype[0];
   openData.pDocumentName = documentName.empty() ? nullptr : &documentName[0];
+  openData.pParameters = const_cast<WCHAR*>(request.parameters);
   openData.JobId = static_cast<DWORD>(request.jobId);
   return OpenPrintProcessor(const_cast<WCHAR*>(kCapturePrinter), &openData);
 }

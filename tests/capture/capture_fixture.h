@@ -44,9 +44,10 @@ unsigned OutputWriteCount();
 struct CaptureRequest {
   std::string bytes;
   std::wstring documentName = L"";  // "" gives none
-  LONG jobId = kCaptureJobId;
   DWORD maxChunkBytes = 0;
+  LONG jobId = kCaptureJobId;
   bool spoolFile = false;  // the spooler's spool file exists with the job's bytes
+  const WCHAR* parameters = nullptr;
 };
 
 class CaptureTest : public ::testing::Test {

@@ -3,9 +3,10 @@
 #include <thread>
 
 #include "capture/capture.h"
-#include "capture/output_name.h"
+#include "capture/output_guard.h"
 #include "naming/naming.h"
 #include "platform/registry_names.h"
+#include "platform/trace.h"
 #include "tests/capture/capture_fixture.h"
 
 namespace {
@@ -27,38 +28,32 @@ TEST_F(PipelineTest, OutputIsWholeAnnouncedAndHandedToThePort) {
       {512 * 1024 - 1, 0},
       {3 << 20, 0},
       {100000, 1000},
-      {70000, 4097},
       // clang-format on
   };
-  LONG jobId = 100;
   for (const Case& c : cases) {
     Reset();
-    CaptureRequest request;
-    request.bytes = JobBytes(c.sizeBytes, static_cast<unsigned>(jobId));
-    request.maxChunkBytes = c.maxChunkBytes;
-    request.jobId = jobId++;
-    request.documentName = L"Size" + std::to_wstring(c.sizeBytes) + L".bin";
+    const CaptureRequest request = {JobBytes(c.sizeBytes, c.maxChunkBytes),
+                                    L"Size" + std::to_wstring(c.sizeBytes) + L".bin",
+                                    c.maxChunkBytes};
     ASSERT_TRUE(Capture(request)) << c.sizeBytes;
     EXPECT_EQ(sd::OpenHandleCount(), 0);
     const std::wstring path = c.sizeBytes ? outputFolder_ + request.documentName : L"";
     EXPECT_EQ(PortPaths(), std::vector<std::wstring>{path});
-    if (c.sizeBytes == 0) {
-      EXPECT_TRUE(OutputNames().empty());
-      EXPECT_TRUE(RecordedMessages().empty());
-      continue;
+    EXPECT_EQ(OutputNames().size(), c.sizeBytes ? 1u : 0u);
+    EXPECT_TRUE(Output(request.documentName) == request.bytes) << c.sizeBytes;
+    std::vector<DWORD> expected;
+    if (c.sizeBytes) {
+      expected.assign(1 + (c.sizeBytes >> 19), kProgress);
+      expected.front() = kStart;
+      expected.push_back(kStop);
+      EXPECT_EQ(RecordedMessages().at(0).path, path);
     }
-    EXPECT_TRUE(ReadWholeFile(path) == request.bytes) << c.sizeBytes;
-    std::vector<DWORD> expected(1 + (c.sizeBytes >> 19), kProgress);
-    expected.front() = kStart;
-    expected.push_back(kStop);
-    EXPECT_EQ(RecordedCommands(request.jobId), expected) << c.sizeBytes;
-    EXPECT_EQ(RecordedMessages().at(0).path, path);
+    EXPECT_EQ(RecordedCommands(), expected) << c.sizeBytes;
   }
 }
 
 // The name comes from the title, the document name or the fallback, the
 // extension from the format, a known title extension or the document name.
-// The name step on its own chooses the same path and creates nothing.
 TEST_F(PipelineTest, NameAndExtensionRules) {
   struct Case {
     std::string bytes;
@@ -77,7 +72,6 @@ TEST_F(PipelineTest, NameAndExtensionRules) {
       {"no signature\n%%Title:layers.psd\n", L"", false, L"layers.psd"},
       {"no signature\n%%Title:notes.doc\n", L"Memo.txt", false, L"notes.txt"},
       {"no signature\n%%Title:scan.pdf\n", L"Memo.txt", false, L"scan.pdf"},
-      {"%PDF-1.7\nno title here", L"Invoice 7.pdf", false, L"Invoice 7.PDF"},
       // A plain title is not trusted with InterpretTitle 0, a decoded one is.
       {PdfWithTitle("FromTitle", 200), L"FromName.pdf", true, L"FromName.PDF"},
       {"%!PS-Adobe-3.0\n%%Creator: PScript5.dll Version 5.2.2\n%%Title: Decoded\n", L"Other.ps", true, L"Decoded.PS"},
@@ -86,21 +80,10 @@ TEST_F(PipelineTest, NameAndExtensionRules) {
   const DWORD off = 0;
   for (const Case& c : cases) {
     Reset();
-    if (c.plainTitleOff) {
+    if (c.plainTitleOff)
       SetRegistryValue(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kInterpretTitleValue, REG_DWORD,
                        &off, sizeof(off));
-    }
-    NameChoice choice = {};
-    ASSERT_TRUE(ChooseOutputName(reinterpret_cast<const BYTE*>(c.bytes.data()),
-                                 static_cast<DWORD>(c.bytes.size()),
-                                 c.documentName[0] ? c.documentName : nullptr, kCaptureJobId,
-                                 outputFolder_.c_str(), &choice, nullptr));
-    EXPECT_EQ(choice.dataPath, outputFolder_ + c.expected);
-    EXPECT_TRUE(OutputNames().empty()) << c.expected;
-    CaptureRequest request;
-    request.bytes = c.bytes;
-    request.documentName = c.documentName;
-    ASSERT_TRUE(Capture(request)) << c.expected;
+    ASSERT_TRUE(Capture({c.bytes, c.documentName})) << c.expected;
     EXPECT_EQ(Output(c.expected), c.bytes) << c.expected;
   }
 }
@@ -114,8 +97,7 @@ TEST_F(PipelineTest, NameTakenAfterTheProbeIsProbedAgainNeverOpened) {
     return UniqueFile(CreateFileW(dataPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr))
         .valid();
   };
-  WCHAR outputPath[270];
-  WCHAR ticketPath[270];
+  WCHAR outputPath[270], ticketPath[270];
   ASSERT_TRUE(ClaimOutputName(9, outputFolder_.c_str(), L"Report", L"PDF", TRUE, outputPath,
                               ticketPath, 270, make, nullptr));
   EXPECT_EQ(std::wstring(outputPath), outputFolder_ + L"Report10.PDF");
@@ -154,7 +136,8 @@ TEST_F(PipelineTest, FailureExits) {
       {"output cannot be created", [&] { SetOutputPath(noFolder); }, pdf, FALSE, 0, none, deleted},
       {"no temporary ticket name", [&] { SetOutputPath(noFolder); }, ticket, FALSE, 0, none, deleted},
       {"output path empty", [&] { SetOutputPath(L""); }, pdf, FALSE, ERROR_PATH_NOT_FOUND, none, none},
-      {"output folder behind a link", [&] { SetOutputPath(LinkFixture(L"linked\\")); }, pdf, FALSE, ERROR_ACCESS_DENIED, none, none},
+      {"output folder is a link", [&] { SetOutputPath(LinkFixture(L"linked\\")); }, pdf, FALSE, ERROR_ACCESS_DENIED, none, none},
+      {"output folder behind a link", [&] { SetOutputPath(LinkFixture(L"linked\\inner")); }, pdf, FALSE, ERROR_ACCESS_DENIED, none, none},
       // clang-format on
   };
   for (const Case& c : cases) {
@@ -162,23 +145,19 @@ TEST_F(PipelineTest, FailureExits) {
     Reset();
     SetOutputPath(outputFolder_);
     c.arrange();
-    CaptureRequest request;
-    request.bytes = c.bytes;
-    EXPECT_EQ(Capture(request), c.result);
-    if (c.error) {
-      EXPECT_EQ(GetLastError(), c.error);
-    }
+    EXPECT_EQ(Capture({c.bytes}), c.result);
+    EXPECT_EQ(c.error ? GetLastError() : 0, c.error);
     EXPECT_TRUE(OutputNames().empty());
     EXPECT_EQ(RecordedCommands(), c.messages);
     for (const std::wstring& path : PortPaths()) EXPECT_TRUE(path.empty());
     std::vector<DWORD> setJobs;
-    for (const sd::SetJobRecord& record : sd::SetJobCalls()) {
+    for (const sd::SetJobRecord& record : sd::SetJobCalls())
       setJobs.push_back(record.jobId == kCaptureJobId ? record.command : 0);
-    }
     EXPECT_EQ(setJobs, c.setJobs);
     EXPECT_EQ(sd::OpenHandleCount(), 0);
   }
   EXPECT_EQ(ListFolder(LinkFixture(L"real\\")), std::vector<std::wstring>{L"inner"});
+  EXPECT_TRUE(ListFolder(LinkFixture(L"real\\inner\\")).empty());
 }
 
 // A pause holds the capture between two chunks; a resume lets it finish the
@@ -186,8 +165,7 @@ TEST_F(PipelineTest, FailureExits) {
 TEST_F(PipelineTest, PauseHoldsTheCaptureUntilResumeOrCancel) {
   for (DWORD release : {JOB_CONTROL_RESUME, JOB_CONTROL_CANCEL}) {
     Reset();
-    CaptureRequest request;
-    request.bytes = PdfWithTitle("Paused", 6 * 32768);
+    const CaptureRequest request = {PdfWithTitle("Paused", 6 * 32768)};
     HANDLE handle = OpenJob(request);
     ASSERT_NE(handle, nullptr);
     std::thread control;
@@ -215,23 +193,49 @@ TEST_F(PipelineTest, PauseHoldsTheCaptureUntilResumeOrCancel) {
 }
 
 TEST_F(PipelineTest, ImpersonationIsDroppedForTheJobAndRestoredAfter) {
+  const auto impersonating = [] {
+    UniqueHandle token;
+    return OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) != FALSE;
+  };
   ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
   std::atomic<int> readsWithToken{0};
   sd::SetHook([&](sd::SpoolerCall call, unsigned) {
-    UniqueHandle token;
-    if (call == sd::SpoolerCall::ReadPrinter &&
-        OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) {
-      ++readsWithToken;
-    }
+    readsWithToken += call == sd::SpoolerCall::ReadPrinter && impersonating();
   });
-  CaptureRequest request;
-  request.bytes = PdfWithTitle("Token", 70000);
-  EXPECT_TRUE(Capture(request));
+  EXPECT_TRUE(Capture({PdfWithTitle("Token", 70000)}));
   sd::SetHook(nullptr);
   EXPECT_EQ(readsWithToken, 0);
-  UniqueHandle token;
-  EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()));
+  EXPECT_TRUE(impersonating());
   RevertToSelf();
+}
+
+// A log that cannot be written or has grown full never stops a job; a full
+// one is set aside whole and a new one begun, its lines under the job's id.
+TEST_F(PipelineTest, CaptureLogNeverStopsAJob) {
+  const std::wstring log = root_->path + L"capture.log";
+  const std::string full(kCaptureLogLimitBytes, 'x');
+  ASSERT_TRUE(WriteNewFile(log, full));
+  for (const std::wstring& path : {root_->path + L"none\\x.log", log}) {
+    Reset();
+    SetRegistryString(HKEY_LOCAL_MACHINE, kSpoolerSettingsKey, kCaptureLogValue, path);
+    EXPECT_TRUE(Capture({"%!PS-Adobe-3.0\n%%Title: Logged\n"}));
+    EXPECT_EQ(Output(L"Logged.PS"), "%!PS-Adobe-3.0\n%%Title: Logged\n");
+  }
+  EXPECT_EQ(ReadWholeFile(log + L".1"), full);
+  const std::string text = ReadWholeFile(log);
+  EXPECT_NE(text.find("job " + std::to_string(kCaptureJobId) + " "), std::string::npos);
+  EXPECT_LT(text.size(), full.size());
+}
+
+// A file reached through the link to the output folder does not lie in it.
+TEST(OutputGuard, FileMustLieInTheConfiguredFolderItself) {
+  const std::wstring created = LinkFixture(L"linked\\guard.tmp");
+  const UniqueFile file(CreateFileW(created.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  ASSERT_TRUE(file.valid());
+  EXPECT_TRUE(FileLiesInFolder(file.get(), LinkFixture(L"real\\").c_str()));
+  EXPECT_FALSE(FileLiesInFolder(file.get(), LinkFixture(L"linked\\").c_str()));
+  EXPECT_FALSE(FileLiesInFolder(file.get(), LinkFixture(L"real\\inner\\").c_str()));
 }
 
 }  // namespace

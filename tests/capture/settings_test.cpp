@@ -2,7 +2,6 @@
 
 #include <cwchar>
 
-#include "platform/holders.h"
 #include "platform/registry_names.h"
 #include "tests/capture/capture_fixture.h"
 
@@ -71,40 +70,30 @@ TEST_F(SettingsTest, ReadsTheJobsSettingsAndNamesWhatIsMissingOrUnsafe) {
   SetEnvironmentVariableW(L"HALVEK_TEST_ROOT", nullptr);
 }
 
-// Gives a key a DACL that only lets anyone read it, and puts the key's own
-// DACL back when it goes.
-class ReadOnlyKey {
- public:
-  explicit ReadOnlyKey(const std::wstring& path) {
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL | WRITE_DAC, key_.put())) {
-      return;
-    }
-    DWORD sizeBytes = sizeof(original_);
-    if (RegGetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, original_, &sizeBytes)) return;
-    PSECURITY_DESCRIPTOR readOnly = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
-                                                             &readOnly, nullptr)) {
-      locked_ = RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
-      LocalFree(readOnly);
-    }
-  }
-  ~ReadOnlyKey() {
-    if (locked_) RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, original_);
-  }
-  bool locked() const { return locked_; }
-
- private:
-  UniqueKey key_;
-  BYTE original_[4096] = {};
-  bool locked_ = false;
-};
-
-// The spooler's keys must be read with read access only.
+// The spooler's keys must be read with read access only: each is given a
+// DACL that only lets anyone read it, and its own DACL back afterwards.
 TEST_F(SettingsTest, ReadsKeysThatGrantOnlyReading) {
-  const ReadOnlyKey printers(kPrintersKey);
-  const ReadOnlyKey printer(std::wstring(kPrintersKey) + L"\\" + kCapturePrinter);
-  const ReadOnlyKey port(std::wstring(kHalvekPortsKey) + L"\\" + kCapturePort);
-  ASSERT_TRUE(printers.locked() && printer.locked() && port.locked());
+  const std::wstring paths[] = {kPrintersKey, std::wstring(kPrintersKey) + L"\\" + kCapturePrinter,
+                                std::wstring(kHalvekPortsKey) + L"\\" + kCapturePort};
+  PSECURITY_DESCRIPTOR readOnly = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly, nullptr));
+  UniqueKey keys[3];
+  BYTE dacls[3][4096] = {};
+  const ScopeGuard unlock([&] {
+    for (int i = 0; i < 3; ++i)
+      RegSetKeySecurity(keys[i].get(), DACL_SECURITY_INFORMATION, dacls[i]);
+    LocalFree(readOnly);
+  });
+  for (int i = 0; i < 3; ++i) {
+    DWORD sizeBytes = sizeof(dacls[i]);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, paths[i].c_str(), 0, READ_CONTROL | WRITE_DAC,
+                            keys[i].put()),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegGetKeySecurity(keys[i].get(), DACL_SECURITY_INFORMATION, dacls[i], &sizeBytes),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetKeySecurity(keys[i].get(), DACL_SECURITY_INFORMATION, readOnly), ERROR_SUCCESS);
+  }
   UniqueKey probe;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_ALL_ACCESS, probe.put()),
             ERROR_ACCESS_DENIED);
