@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,14 +34,18 @@ inline std::wstring Quote(const std::wstring& text) {
   return L"\"" + text + L"\"";
 }
 
-// Starts a program from the test's folder, its stdout and stderr going to
-// output; an invalid handle when it cannot start.
+// Starts a program from the test's folder, its stdout and stderr going to a
+// new file at log; an invalid handle when it cannot start.
 inline UniqueHandle Start(const std::wstring& program, const std::wstring& arguments,
-                          HANDLE output) {
+                          const std::wstring& log) {
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  const UniqueFile output(CreateFileW(log.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = startup.hStdError = output;
+  startup.hStdOutput = startup.hStdError = output.get();
   PROCESS_INFORMATION process = {};
   std::wstring line = Quote(tools::ModuleFolder() + L"\\" + program) + L" " + arguments;
   if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
@@ -55,20 +59,11 @@ inline UniqueHandle Start(const std::wstring& program, const std::wstring& argum
 // Runs a program from the test's folder to its end.
 inline RunResult Run(const std::wstring& program, const std::wstring& arguments) {
   RunResult result;
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  UniqueHandle readEnd, writeEnd;
-  if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) return result;
-  SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-  const UniqueHandle child = Start(program, arguments, writeEnd.get());
-  writeEnd.reset();
-  char buffer[4096];
-  DWORD gotBytes = 0;
-  while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &gotBytes, nullptr) && gotBytes > 0) {
-    result.output.append(buffer, gotBytes);
-  }
+  const UniqueHandle child = Start(program, arguments, L"C:\\e2e-run.txt");
   if (child.valid() && WaitForSingleObject(child.get(), INFINITE) == WAIT_OBJECT_0) {
     GetExitCodeProcess(child.get(), &result.exitCode);
   }
+  result.output = ReadWholeFile(L"C:\\e2e-run.txt");
   return result;
 }
 
@@ -76,34 +71,33 @@ inline RunResult Setup(const std::wstring& arguments) {
   return Run(L"halvek-setup.exe", arguments);
 }
 
-// Every key and value under an HKLM key, one line each.
-inline void DumpRegTree(const std::wstring& key, std::vector<std::wstring>* lines) {
+// What the tools touch: "key=value name" to its data, "port NAME", etc. to "".
+using State = std::map<std::wstring, std::wstring>;
+
+// Every value under an HKLM key.
+inline void DumpRegTree(const std::wstring& key, State* state) {
   UniqueKey holder;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, holder.put())) return;
   WCHAR name[512], data[512];
-  for (DWORD index = 0;; ++index) {
-    DWORD nameChars = 512, type = 0, dataBytes = sizeof(data) - sizeof(WCHAR);
-    if (RegEnumValueW(holder.get(), index, name, &nameChars, nullptr, &type,
-                      reinterpret_cast<BYTE*>(data), &dataBytes)) {
-      break;
-    }
+  DWORD index = 0, nameChars = 512, type = 0, dataBytes = sizeof(data) - sizeof(WCHAR);
+  while (!RegEnumValueW(holder.get(), index++, name, &nameChars, nullptr, &type,
+                        reinterpret_cast<BYTE*>(data), &dataBytes)) {
     data[dataBytes / sizeof(WCHAR)] = L'\0';  // DWORDs in decimal, strings up to their end
-    lines->push_back(key + L"=" + name + L":" +
-                     (type == REG_DWORD ? std::to_wstring(data[0] | DWORD{data[1]} << 16) : data));
+    (*state)[key + L"=" + name] =
+        type == REG_DWORD ? std::to_wstring(data[0] | DWORD{data[1]} << 16) : data;
+    nameChars = 512, dataBytes = sizeof(data) - sizeof(WCHAR);
   }
-  for (DWORD index = 0;; ++index) {
-    DWORD nameChars = 512;
-    if (RegEnumKeyExW(holder.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr)) {
-      break;
-    }
-    DumpRegTree(key + L"\\" + name, lines);
+  for (index = 0; !RegEnumKeyW(holder.get(), index, name, 512); ++index) {
+    DumpRegTree(key + L"\\" + name, state);
   }
 }
 
-// Everything the tools touch in the spooler and the registry, sorted.
-inline std::vector<std::wstring> Snapshot() {
-  std::vector<std::wstring> state = tools::PrintProcessorNames(L"Windows x64");
-  for (const std::wstring& port : tools::PortNames()) state.push_back(L"port " + port);
+// Everything the tools touch in the spooler and the registry; a printer's
+// attributes are its data.
+inline State Snapshot() {
+  State state;
+  for (const std::wstring& name : tools::PrintProcessorNames(L"Windows x64")) state[name];
+  for (const std::wstring& port : tools::PortNames()) state[L"port " + port];
   DWORD count = 0;
   const std::vector<BYTE> buffer = tools::Enumerated(
       [](BYTE* entries, DWORD sizeBytes, DWORD* neededBytes, DWORD* entryCount) {
@@ -113,24 +107,16 @@ inline std::vector<std::wstring> Snapshot() {
       &count);
   for (DWORD i = 0; i < count; ++i) {
     const auto& printer = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data())[i];
-    state.push_back(std::wstring(L"printer ") + printer.pPrinterName + L"|" + printer.pPortName +
-                    L"|" + printer.pPrintProcessor + L"|" + printer.pDatatype + L"|" +
-                    std::to_wstring(printer.Attributes));
+    state[std::wstring(L"printer ") + printer.pPrinterName + L"|" + printer.pPortName + L"|" +
+          printer.pPrintProcessor + L"|" + printer.pDatatype] = std::to_wstring(printer.Attributes);
   }
   DumpRegTree(kHalvekMonitorKey, &state);
   DumpRegTree(L"Software\\Halvek", &state);
-  std::sort(state.begin(), state.end());
   return state;
 }
 
 inline void EmptyFolder(const std::wstring& folder) {
   for (const std::wstring& name : ListFolder(folder)) DeleteFileW((folder + L"\\" + name).c_str());
-}
-
-inline void InstallDefault() {
-  const RunResult installed = Setup(L"install --output-folder " + std::wstring(kOutputFolder));
-  ASSERT_EQ(installed.exitCode, 0u) << installed.output;
-  EmptyFolder(kOutputFolder);
 }
 
 }  // namespace e2e

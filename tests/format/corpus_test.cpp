@@ -10,15 +10,9 @@
 #include "format/format.h"
 #include "format/japanese.h"
 #include "tests/support/test_files.h"
+#include "tools/tool_support.h"
 
 namespace {
-
-std::wstring FromUtf8(const std::string& bytes) {
-  std::wstring text(bytes.size(), L'\0');
-  text.resize(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                  &text[0], static_cast<int>(text.size())));
-  return text;
-}
 
 std::vector<std::string> CorpusLines(const std::string& name) {
   std::string path = std::string("Z:") + HALVEK_FIXTURES_DIR + "/japanese/" + name;
@@ -37,49 +31,39 @@ std::wstring CapturedTitle(const std::string& titleBytes) {
   return pass2;
 }
 
-struct Tally {
-  int matched = 0, total = 0;
-};
-
-// Adds the titles of list.txt, encoded as each of the encodings, that come
-// out as listed; each miss is printed.
-void RunCorpus(const std::string& list, std::initializer_list<const char*> encodings,
-               Tally* tally) {
-  const std::vector<std::string> titles = CorpusLines(list + ".txt");
-  for (const char* encoding : encodings) {
-    const std::vector<std::string> bytes = CorpusLines(list + encoding);
-    for (size_t i = 0; i < titles.size() && i < bytes.size(); ++i) {
-      if (bytes[i] == "-" || titles[i].empty()) continue;
-      ++tally->total;
-      if (CapturedTitle(bytes[i]) == FromUtf8(titles[i])) {
-        ++tally->matched;
-      } else {
-        std::printf("  %s%s:%zu %s\n", list.c_str(), encoding, i + 1, titles[i].c_str());
-      }
-    }
-  }
-}
-
 // Japanese titles come out as written in every encoding; Western titles
 // whose bytes also read as Shift_JIS or EUC-JP stay: at most one in 250
-// changes.
+// changes. Each miss is printed.
 TEST(TitleCorpus, JapaneseTitlesDecodeWesternTitlesStay) {
   const bool japaneseSystem = GetACP() == 932;
-  Tally japanese, western;
+  int matched[2] = {}, total[2] = {};  // Japanese, Western
+  const auto run = [&](int kind, const std::string& list, const std::string& encoding) {
+    const std::vector<std::string> titles = CorpusLines(list + ".txt"),
+                                   bytes = CorpusLines(list + encoding);
+    for (size_t i = 0; i < titles.size() && i < bytes.size(); ++i) {
+      if (bytes[i] == "-" || titles[i].empty()) continue;
+      ++total[kind];
+      if (tools::Utf8(CapturedTitle(bytes[i])) == titles[i]) {
+        ++matched[kind];
+      } else {
+        std::printf("  %s%s:%zu %s\n", list.c_str(), encoding.c_str(), i + 1, titles[i].c_str());
+      }
+    }
+  };
   for (const char* list : {"japanese-titles", "office-titles"}) {
-    RunCorpus(list, {".sjis.hex", ".eucjp.hex", ".iso2022jp.hex"}, &japanese);
+    for (const char* encoding : {".sjis.hex", ".eucjp.hex", ".iso2022jp.hex"})
+      run(0, list, encoding);
   }
   if (!japaneseSystem) {
-    RunCorpus("western-titles", {".cp1252.hex"}, &western);
-    RunCorpus("western-accented", {".cp1252.hex"}, &western);
+    for (const char* list : {"western-titles", "western-accented"}) run(1, list, ".cp1252.hex");
   }
   std::printf("Code page %u: Japanese %d of %d exact, Western %d of %d changed\n", GetACP(),
-              japanese.matched, japanese.total, western.total - western.matched, western.total);
-  ASSERT_GE(japanese.total, 1000);
-  EXPECT_GE(japanese.matched * 100, japanese.total * (japaneseSystem ? 97 : 95));
+              matched[0], total[0], total[1] - matched[1], total[1]);
+  ASSERT_GE(total[0], 1000);
+  EXPECT_GE(matched[0] * 100, total[0] * (japaneseSystem ? 97 : 95));
   if (japaneseSystem) return;
-  ASSERT_GE(western.total, 500);
-  EXPECT_LE((western.total - western.matched) * 250, western.total);
+  ASSERT_GE(total[1], 500);
+  EXPECT_LE((total[1] - matched[1]) * 250, total[1]);
 }
 
 }  // namespace
