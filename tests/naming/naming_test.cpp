@@ -62,6 +62,7 @@ TEST_F(NameRules, WithoutPrefixRules) {
       {L"aux  .txt", L"aux_  .txt", 540},
       {L"com\u00b9", L"com\u00b9_", 540},
       {L". .", L"_", 540},
+      {L"..\\..\\Windows\\evil", L".._.._Windows_evil", 540},
       {L"Intro " + x + L" the end      ", x.substr(0, 62) + L" the end", 540},
       {L"abcdeCON." + x.substr(0, 66), L"CON_." + x.substr(0, 65), 540},
       {L"Quarterly Report", L"port", 10},
@@ -138,6 +139,7 @@ TEST(FindUniqueNameForOutputFile, NumberedSafePathsThatFit) {
       {37, L"Report", L"PDF", L"Q:\\out\\Repor.PDF|Q:\\out\\Repor.XPF", 17, FALSE},
       {37, L"Report", L"PDF", L"-|", 12, FALSE},
       {37, L"Report", L"jp", L"Q:\\out\\R.jp|Q:\\out\\R.XPF", 13, FALSE},
+      {37, L"..\\evil", L"PDF", dir + L".._evil.PDF|" + dir + L".._evil.XPF", 270, FALSE},
       {37, L"x/y", L"p:q", dir + L"x_y.p_q|" + dir + L"x_y.XPF", 270, FALSE},
       {37, L"", L"", dir + L"37|" + dir + L"37.XPF", 270, FALSE},
       {37, L"Report. ", L"tx. ", dir + L"Report. .tx|" + dir + L"Report. .XPF", 270, FALSE},
@@ -149,6 +151,8 @@ TEST(FindUniqueNameForOutputFile, NumberedSafePathsThatFit) {
     EXPECT_EQ(FindPaths(c.number, folder, c.base, c.extension, c.capacityChars, c.withTicket),
               c.expected);
   }
+  // A folder that leaves no room for a name gives no path at all.
+  EXPECT_EQ(FindPaths(37, L"Q:\\" + std::wstring(251, L'a') + L"\\", L"Report", L"PDF"), L"-|");
 }
 
 }  // namespace
