@@ -79,7 +79,7 @@ DWORD Call(SpoolerCall call, HANDLE handle, Need need, Body body) {
 template <typename Info>
 BOOL Answer(const Info& info, LPBYTE buffer, DWORD bufferBytes, LPDWORD neededBytes) {
   *neededBytes = sizeof(Info);
-  if (bufferBytes < sizeof(Info) || !buffer) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (bufferBytes < sizeof(Info)) return Fail(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(buffer, &info, sizeof(info));
   return TRUE;
 }
@@ -150,9 +150,9 @@ BOOL WINAPI ClosePrinter(HANDLE handle) {
   });
 }
 
-DWORD WINAPI StartDocPrinterW(HANDLE handle, DWORD level, LPBYTE docInfo) {
+// Levels: the product asks for level 1 of a document and a job, level 2 of a printer.
+DWORD WINAPI StartDocPrinterW(HANDLE handle, DWORD /*level*/, LPBYTE docInfo) {
   return Call(SpoolerCall::StartDocPrinter, handle, Need::Handle, [&](Handle* known) -> DWORD {
-    if (level != 1 || !docInfo) return Fail(ERROR_INVALID_PARAMETER);
     const WCHAR* name = reinterpret_cast<const DOC_INFO_1W*>(docInfo)->pDocName;
     data.documents.push_back(PrinterDocument{name ? name : L"", "", false});
     known->openDocument = static_cast<int>(data.documents.size() - 1);
@@ -197,10 +197,9 @@ BOOL WINAPI SetJobW(HANDLE handle, DWORD jobId, DWORD /*level*/, LPBYTE /*jobDat
   });
 }
 
-BOOL WINAPI GetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DWORD bufferBytes,
+BOOL WINAPI GetPrinterW(HANDLE handle, DWORD /*level*/, LPBYTE buffer, DWORD bufferBytes,
                         LPDWORD neededBytes) {
   return Call(SpoolerCall::GetPrinter, handle, Need::Handle, [&](Handle* known) {
-    if (level != 2) return Fail(ERROR_INVALID_LEVEL);
     PRINTER_INFO_2W info = {};
     info.Attributes = data.printerAttributes[known->name];
     return Answer(info, buffer, bufferBytes, neededBytes);
@@ -208,11 +207,11 @@ BOOL WINAPI GetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DWORD bufferB
 }
 
 // Asked through a printer handle, as the spooler answers for its queue.
-BOOL WINAPI GetJobW(HANDLE handle, DWORD jobId, DWORD level, LPBYTE buffer, DWORD bufferBytes,
+BOOL WINAPI GetJobW(HANDLE handle, DWORD jobId, DWORD /*level*/, LPBYTE buffer, DWORD bufferBytes,
                     LPDWORD neededBytes) {
   return Call(SpoolerCall::GetJob, handle, Need::Handle, [&](Handle* known) {
     const auto job = data.jobs.find(known->name + L", Job " + std::to_wstring(jobId));
-    if (level != 1 || job == data.jobs.end()) return Fail(ERROR_INVALID_PARAMETER);
+    if (job == data.jobs.end()) return Fail(ERROR_INVALID_PARAMETER);
     JOB_INFO_1W info = {};
     info.Status = job->second.status;
     return Answer(info, buffer, bufferBytes, neededBytes);
