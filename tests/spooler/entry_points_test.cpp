@@ -20,8 +20,7 @@ const WCHAR kJob[] = L"Plotter, Job 7";
 constexpr size_t kChunk = 32768;
 
 // Two entries, then "TEXT" and "RAW" with terminators at the buffer's end.
-constexpr DWORD kEntryBytes = static_cast<DWORD>(sizeof(DATATYPES_INFO_1W));
-constexpr DWORD kDatatypesBytes = 2 * kEntryBytes + 8 + 10;
+constexpr DWORD kDatatypesBytes = static_cast<DWORD>(2 * sizeof(DATATYPES_INFO_1W) + 8 + 10);
 
 TEST(EnumDatatypes, RawAndTextFitTheGivenBufferAndNothingBeyondIsTouched) {
   for (DWORD bufferBytes : {DWORD{0}, kDatatypesBytes - 1, kDatatypesBytes, DWORD{200}}) {
@@ -45,12 +44,10 @@ TEST(EnumDatatypes, RawAndTextFitTheGivenBufferAndNothingBeyondIsTouched) {
 // The spooler may hand back any handle: none may crash the entry points.
 TEST(ValidateHandle, RejectsNullForeignAndUnreadableHandles) {
   DWORD otherWord = 0x5052;
-  void* reserved = VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_READWRITE);
-  ASSERT_TRUE(reserved);
-  // A signature split across the end of readable memory.
+  // A signature split across the end of readable memory, and unreadable memory.
   GuardedBlock guarded;
   BYTE* split = guarded.Place("\x51\x50", 2);
-  HANDLE bad[] = {nullptr, &otherWord, reserved, split + 2, split, INVALID_HANDLE_VALUE};
+  HANDLE bad[] = {nullptr, &otherWord, split + 2, split, INVALID_HANDLE_VALUE};
   for (HANDLE handle : bad) {
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(PrintDocumentOnPrintProcessor(handle, const_cast<WCHAR*>(L"P, Job 1")));
@@ -58,7 +55,6 @@ TEST(ValidateHandle, RejectsNullForeignAndUnreadableHandles) {
     EXPECT_FALSE(ControlPrintProcessor(handle, JOB_CONTROL_PAUSE));
     EXPECT_FALSE(ClosePrintProcessor(handle));
   }
-  VirtualFree(reserved, 0, MEM_RELEASE);
 }
 
 // Jobs of other datatypes go to the printer unchanged, in the document the
