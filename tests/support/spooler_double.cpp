@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <tuple>
+#include <utility>
 
 namespace spooler_double {
 namespace {
@@ -48,38 +49,27 @@ BOOL Fail(DWORD error) {
   return FALSE;
 }
 
-enum class Need { Nothing, Handle, Document };
-
 // Every call: counts it, runs the hook (outside the lock), applies an
-// injected failure, then runs body under the lock with the open handle (one
-// with a document started, when the call needs one).
+// injected failure, then runs body under the lock with the handle's record
+// (none for OpenPrinter). A handle never opened, or a document never started,
+// throws: the product does neither, and a test that makes it do so dies.
 template <typename Body>
-DWORD Call(SpoolerCall call, HANDLE handle, Need need, Body body) {
-  unsigned number;
-  std::function<void(SpoolerCall, unsigned)> hook;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    number = ++data.callCounts[call];
-    hook = data.hook;
-  }
+DWORD Call(SpoolerCall call, HANDLE handle, Body body) {
+  const auto [number, hook] =
+      Locked([call](Data& d) { return std::make_pair(++d.callCounts[call], d.hook); });
   if (hook) hook(call, number);
   std::lock_guard<std::mutex> guard(lock);
   for (const auto& [kind, error, nth] : data.failures) {
     if (kind == call && (nth == 0 || nth == number)) return Fail(error);
   }
-  if (need == Need::Nothing) return body(nullptr);
-  const auto found = data.handles.find(handle);
-  if (found == data.handles.end()) return Fail(ERROR_INVALID_HANDLE);
-  Handle& known = found->second;
-  if (need == Need::Document && known.openDocument < 0) return Fail(ERROR_SPL_NO_STARTDOC);
-  return body(&known);
+  return body(call == SpoolerCall::OpenPrinter ? nullptr : &data.handles.at(handle));
 }
 
 // A level-1 or level-2 record, as the spooler hands one back.
 template <typename Info>
 BOOL Answer(const Info& info, LPBYTE buffer, DWORD bufferBytes, LPDWORD neededBytes) {
   *neededBytes = sizeof(Info);
-  if (bufferBytes < sizeof(Info) || !buffer) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (bufferBytes < sizeof(Info)) return Fail(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(buffer, &info, sizeof(info));
   return TRUE;
 }
@@ -133,7 +123,7 @@ using namespace spooler_double;
 extern "C" {
 
 BOOL WINAPI OpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW /*defaults*/) {
-  return Call(SpoolerCall::OpenPrinter, nullptr, Need::Nothing, [&](Handle*) {
+  return Call(SpoolerCall::OpenPrinter, nullptr, [&](Handle*) {
     if (!data.jobs.count(name) && !data.printerAttributes.count(name)) {
       return Fail(ERROR_INVALID_PRINTER_NAME);
     }
@@ -144,15 +134,15 @@ BOOL WINAPI OpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW /*def
 }
 
 BOOL WINAPI ClosePrinter(HANDLE handle) {
-  return Call(SpoolerCall::ClosePrinter, handle, Need::Handle, [&](Handle*) {
+  return Call(SpoolerCall::ClosePrinter, handle, [&](Handle*) {
     data.handles.erase(handle);
     return TRUE;
   });
 }
 
-DWORD WINAPI StartDocPrinterW(HANDLE handle, DWORD level, LPBYTE docInfo) {
-  return Call(SpoolerCall::StartDocPrinter, handle, Need::Handle, [&](Handle* known) -> DWORD {
-    if (level != 1 || !docInfo) return Fail(ERROR_INVALID_PARAMETER);
+// Levels: the product asks for level 1 of a document and a job, level 2 of a printer.
+DWORD WINAPI StartDocPrinterW(HANDLE handle, DWORD /*level*/, LPBYTE docInfo) {
+  return Call(SpoolerCall::StartDocPrinter, handle, [&](Handle* known) -> DWORD {
     const WCHAR* name = reinterpret_cast<const DOC_INFO_1W*>(docInfo)->pDocName;
     data.documents.push_back(PrinterDocument{name ? name : L"", "", false});
     known->openDocument = static_cast<int>(data.documents.size() - 1);
@@ -161,15 +151,15 @@ DWORD WINAPI StartDocPrinterW(HANDLE handle, DWORD level, LPBYTE docInfo) {
 }
 
 BOOL WINAPI EndDocPrinter(HANDLE handle) {
-  return Call(SpoolerCall::EndDocPrinter, handle, Need::Document, [&](Handle* known) {
-    data.documents[known->openDocument].ended = true;
+  return Call(SpoolerCall::EndDocPrinter, handle, [&](Handle* known) {
+    data.documents.at(known->openDocument).ended = true;
     known->openDocument = -1;
     return TRUE;
   });
 }
 
 BOOL WINAPI ReadPrinter(HANDLE handle, LPVOID buffer, DWORD bufferBytes, LPDWORD readBytes) {
-  return Call(SpoolerCall::ReadPrinter, handle, Need::Handle, [&](Handle* known) {
+  return Call(SpoolerCall::ReadPrinter, handle, [&](Handle* known) {
     Job& job = data.jobs[known->name];
     size_t count = std::min<size_t>(bufferBytes, job.bytes.size() - known->readPos);
     if (job.maxChunkBytes) count = std::min<size_t>(count, job.maxChunkBytes);
@@ -182,8 +172,8 @@ BOOL WINAPI ReadPrinter(HANDLE handle, LPVOID buffer, DWORD bufferBytes, LPDWORD
 }
 
 BOOL WINAPI WritePrinter(HANDLE handle, LPVOID bytes, DWORD dataBytes, LPDWORD writtenBytes) {
-  return Call(SpoolerCall::WritePrinter, handle, Need::Document, [&](Handle* known) {
-    data.documents[known->openDocument].data.append(static_cast<const char*>(bytes), dataBytes);
+  return Call(SpoolerCall::WritePrinter, handle, [&](Handle* known) {
+    data.documents.at(known->openDocument).data.append(static_cast<const char*>(bytes), dataBytes);
     *writtenBytes = dataBytes;
     return TRUE;
   });
@@ -191,16 +181,15 @@ BOOL WINAPI WritePrinter(HANDLE handle, LPVOID bytes, DWORD dataBytes, LPDWORD w
 
 BOOL WINAPI SetJobW(HANDLE handle, DWORD jobId, DWORD /*level*/, LPBYTE /*jobData*/,
                     DWORD command) {
-  return Call(SpoolerCall::SetJob, handle, Need::Handle, [&](Handle*) {
+  return Call(SpoolerCall::SetJob, handle, [&](Handle*) {
     data.setJobs.push_back({jobId, command});
     return TRUE;
   });
 }
 
-BOOL WINAPI GetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DWORD bufferBytes,
+BOOL WINAPI GetPrinterW(HANDLE handle, DWORD /*level*/, LPBYTE buffer, DWORD bufferBytes,
                         LPDWORD neededBytes) {
-  return Call(SpoolerCall::GetPrinter, handle, Need::Handle, [&](Handle* known) {
-    if (level != 2) return Fail(ERROR_INVALID_LEVEL);
+  return Call(SpoolerCall::GetPrinter, handle, [&](Handle* known) {
     PRINTER_INFO_2W info = {};
     info.Attributes = data.printerAttributes[known->name];
     return Answer(info, buffer, bufferBytes, neededBytes);
@@ -208,13 +197,11 @@ BOOL WINAPI GetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DWORD bufferB
 }
 
 // Asked through a printer handle, as the spooler answers for its queue.
-BOOL WINAPI GetJobW(HANDLE handle, DWORD jobId, DWORD level, LPBYTE buffer, DWORD bufferBytes,
+BOOL WINAPI GetJobW(HANDLE handle, DWORD jobId, DWORD /*level*/, LPBYTE buffer, DWORD bufferBytes,
                     LPDWORD neededBytes) {
-  return Call(SpoolerCall::GetJob, handle, Need::Handle, [&](Handle* known) {
-    const auto job = data.jobs.find(known->name + L", Job " + std::to_wstring(jobId));
-    if (level != 1 || job == data.jobs.end()) return Fail(ERROR_INVALID_PARAMETER);
+  return Call(SpoolerCall::GetJob, handle, [&](Handle* known) {
     JOB_INFO_1W info = {};
-    info.Status = job->second.status;
+    info.Status = data.jobs.at(known->name + L", Job " + std::to_wstring(jobId)).status;
     return Answer(info, buffer, bufferBytes, neededBytes);
   });
 }

@@ -6,6 +6,25 @@
 
 #include "platform/holders.h"
 
+namespace {
+
+// The folder's path ending with a backslash.
+std::wstring Within(const std::wstring& folder) {
+  return folder.empty() || folder.back() == L'\\' ? folder : folder + L'\\';
+}
+
+bool WriteFileWith(DWORD disposition, const std::wstring& path, const std::string& bytes) {
+  const UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  DWORD writtenBytes = 0;
+  return bytes.empty() || (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                     &writtenBytes, nullptr) &&
+                           writtenBytes == bytes.size());
+}
+
+}  // namespace
+
 TempFolder::TempFolder() {
   static std::atomic<unsigned> counter{0};
   WCHAR temp[MAX_PATH + 1];
@@ -19,15 +38,6 @@ TempFolder::TempFolder() {
 TempFolder::~TempFolder() {
   RemoveTree(path);
 }
-
-namespace {
-
-// The folder's path ending with a backslash.
-std::wstring Within(const std::wstring& folder) {
-  return folder.empty() || folder.back() == L'\\' ? folder : folder + L'\\';
-}
-
-}  // namespace
 
 std::vector<std::wstring> ListFolder(const std::wstring& folder) {
   std::vector<std::wstring> names;
@@ -53,20 +63,6 @@ void RemoveTree(const std::wstring& folder) {
   }
   RemoveDirectoryW(Within(folder).c_str());
 }
-
-namespace {
-
-bool WriteFileWith(DWORD disposition, const std::wstring& path, const std::string& bytes) {
-  const UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
-  DWORD writtenBytes = 0;
-  return bytes.empty() || (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
-                                     &writtenBytes, nullptr) &&
-                           writtenBytes == bytes.size());
-}
-
-}  // namespace
 
 bool WriteNewFile(const std::wstring& path, const std::string& bytes) {
   return WriteFileWith(CREATE_NEW, path, bytes);
