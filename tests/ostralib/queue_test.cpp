@@ -166,7 +166,8 @@ bool SendNumbered(const std::wstring& name, DWORD sender, DWORD number) {
 
 // Several instances serve senders at once and read unevenly, yet each
 // sender's messages arrive in the order sent; a connection kept while its
-// listener went and came back carries the next message all the same.
+// listener went and came back carries the next message all the same, and
+// with no listener left a send fails.
 TEST(QueueSend, EachSendersMessagesArriveInOrder) {
   const std::wstring name = UniqueQueueName(L"order");
   constexpr DWORD kSenders = 3, kPerSender = 30;
@@ -193,6 +194,8 @@ TEST(QueueSend, EachSendersMessagesArriveInOrder) {
   ASSERT_TRUE(again.Start(name, 1));
   EXPECT_TRUE(SendNumbered(name, 0, kPerSender));
   EXPECT_EQ(1u, again.WaitFor(1).size());
+  again.Stop();
+  EXPECT_FALSE(SendNumbered(name, 0, kPerSender + 1));  // no listener: never taken as sent
 }
 
 // A listener that owns the pipe but never reads: neither create nor send may
