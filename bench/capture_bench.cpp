@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
   sd::Reset();
   sd::AddPrinter(kPrinter);
   if (logMode) {
-    ScopedRegistryValues settings(HKEY_LOCAL_MACHINE, L"Software\\Halvek");
+    ScopedRegistryValues settings(HKEY_LOCAL_MACHINE, kVendorKey);
     // Small jobs show a per-job cost; the size given shows it against the copy.
     PrintLogFigures(root.path, 64);
     PrintLogFigures(root.path, argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 4096);

@@ -6,8 +6,12 @@
 
 // String literals joined at compile time, so that each path is written once.
 #define HALVEK_PRINT_KEY L"SYSTEM\\CurrentControlSet\\Control\\Print"
-#define HALVEK_SPOOLER_SETTINGS_KEY L"Software\\Halvek\\Vornak\\Spooler"
+#define HALVEK_VENDOR_KEY L"Software\\Halvek"
+#define HALVEK_SPOOLER_SETTINGS_KEY HALVEK_VENDOR_KEY L"\\Vornak\\Spooler"
 #define HALVEK_MONITOR_KEY HALVEK_PRINT_KEY L"\\Monitors\\Halvek Port"
+
+// Everything of ours in the registry lies under this key.
+constexpr WCHAR kVendorKey[] = HALVEK_VENDOR_KEY;
 
 // The spooler's printers: one subkey per printer.
 constexpr WCHAR kPrintersKey[] = HALVEK_PRINT_KEY L"\\Printers";
@@ -38,7 +42,7 @@ constexpr WCHAR kCaptureLogValue[] = L"CaptureLog";
 constexpr WCHAR kPrefixKey[] = HALVEK_SPOOLER_SETTINGS_KEY L"\\Prefix";
 
 // What the setup tool installed, so that uninstall removes just that.
-#define HALVEK_SETUP_KEY L"Software\\Halvek\\Vornak\\Setup"
+#define HALVEK_SETUP_KEY HALVEK_VENDOR_KEY L"\\Vornak\\Setup"
 constexpr WCHAR kSetupKey[] = HALVEK_SETUP_KEY;
 // One value per printer it set up, whose data is the printer's port.
 constexpr WCHAR kSetupPrintersKey[] = HALVEK_SETUP_KEY L"\\Printers";

@@ -86,7 +86,7 @@ BOOL WINAPI MsgQueDelete(MsgQueHandle /*queue*/) {
 void CaptureTest::Reset() {
   sd::Reset();
   sd::AddPrinter(kCapturePrinter);
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Halvek");
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kVendorKey);
   if (root_) {
     for (const std::wstring& name : OutputNames()) DeleteFileW((outputFolder_ + name).c_str());
   }
@@ -97,7 +97,7 @@ void CaptureTest::Reset() {
 }
 
 void CaptureTest::SetUp() {
-  for (const WCHAR* key : {kPrintersKey, kHalvekMonitorKey, L"Software\\Halvek"}) {
+  for (const WCHAR* key : {kPrintersKey, kHalvekMonitorKey, kVendorKey}) {
     guards_.push_back(std::make_unique<ScopedRegistryValues>(HKEY_LOCAL_MACHINE, key));
   }
   Reset();

@@ -111,7 +111,7 @@ inline State Snapshot() {
           printer.pPrintProcessor + L"|" + printer.pDatatype] = std::to_wstring(printer.Attributes);
   }
   DumpRegTree(kHalvekMonitorKey, &state);
-  DumpRegTree(L"Software\\Halvek", &state);
+  DumpRegTree(kVendorKey, &state);
   return state;
 }
 
