@@ -63,10 +63,12 @@ void* WINAPI MsgQueAlloc(DWORD sizeBytes) {
 
 BOOL WINAPI MsgQueSendMessage(MsgQueHandle /*queue*/, void* block) {
   const auto* header = static_cast<const SpoolingMessage*>(block);
-  RecordedMessage message = {header->command, header->jobId, L""};
-  if (header->command == static_cast<DWORD>(SpoolingCommand::Start)) {
+  RecordedMessage message = {header->command, header->jobId, L"", 0};
+  if (header->command == kStart) {
     const auto* start = static_cast<const SpoolingStartMessage*>(block);
     message.path.assign(start->outputPath, wcsnlen(start->outputPath, MAX_PATH));
+  } else if (header->command == kProgress) {
+    message.bytesSoFar = static_cast<const SpoolingProgressMessage*>(block)->bytesSoFar;
   }
   std::lock_guard<std::mutex> guard(recorderLock);
   recorded.push_back(message);

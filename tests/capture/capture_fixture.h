@@ -25,11 +25,12 @@ constexpr DWORD kStart = static_cast<DWORD>(SpoolingCommand::Start);
 constexpr DWORD kProgress = static_cast<DWORD>(SpoolingCommand::Progress);
 constexpr DWORD kStop = static_cast<DWORD>(SpoolingCommand::Stop);
 
-// A message the capture sent to the request queue; the path of a start only.
+// A message the capture sent to the request queue.
 struct RecordedMessage {
   DWORD command;
   LONG jobId;
-  std::wstring path;
+  std::wstring path;  // start only
+  DWORD bytesSoFar;   // progress only
 };
 std::vector<RecordedMessage> RecordedMessages();
 // The commands in the order sent; 0 for one sent under another job's id.

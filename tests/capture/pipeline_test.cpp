@@ -15,7 +15,8 @@ class PipelineTest : public CaptureTest {};
 
 // Whatever its size and however the reads cut it, a job lands whole under
 // its name, which is announced and handed to the port; progress goes out
-// once per 512 KiB crossed. An empty job leaves no file and no message.
+// once per 512 KiB crossed, with the bytes captured so far. An empty job
+// leaves no file and no message.
 TEST_F(PipelineTest, OutputIsWholeAnnouncedAndHandedToThePort) {
   struct Case {
     size_t sizeBytes;
@@ -49,6 +50,10 @@ TEST_F(PipelineTest, OutputIsWholeAnnouncedAndHandedToThePort) {
       EXPECT_EQ(RecordedMessages().at(0).path, path);
     }
     EXPECT_EQ(RecordedCommands(), expected) << c.sizeBytes;
+    const std::vector<RecordedMessage> messages = RecordedMessages();
+    for (size_t i = 1; i + 1 < messages.size(); ++i) {
+      EXPECT_EQ(messages[i].bytesSoFar, static_cast<DWORD>(i) << 19) << c.sizeBytes;
+    }
   }
 }
 

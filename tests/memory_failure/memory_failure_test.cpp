@@ -34,12 +34,15 @@ namespace {
 // at open (2-5), the capture's read buffer (6) and job record (7), then the
 // Japanese passes' blocks: both over the hex document name (8-9), the first
 // over the title (10). Without its record the open fails before the printer
-// is opened; without its read buffer or job record the capture fails; any other allocation that
-// fails loses nothing of the job, not even its name. Nothing leaks.
+// is opened; without its read buffer or job record the capture fails; any
+// other allocation that fails loses nothing of the job, not even its name.
+// No printer handle stays open. The last round fails none and counts them,
+// so that an allocation added later is not left out.
 TEST_F(CaptureTest, EachFailedAllocationOfOpenAndCapture) {
+  constexpr unsigned kAllocations = 10;
   const CaptureRequest request = {
       "%PDF-1.4\n%%Title:Kept\n", L"<4D656D6F>", 0, kCaptureJobId, false, L"COPIES=1;"};
-  for (unsigned failing = 1; failing <= 10; ++failing) {
+  for (unsigned failing = 1; failing <= kAllocations + 1; ++failing) {
     SCOPED_TRACE(failing);
     Reset();
     allocations = 0;
@@ -48,6 +51,9 @@ TEST_F(CaptureTest, EachFailedAllocationOfOpenAndCapture) {
     const bool captures = failing != 1 && failing != 6 && failing != 7;
     EXPECT_EQ(handle == nullptr, failing == 1);
     EXPECT_EQ(handle && Print(handle), captures);
+    if (failing > kAllocations) {
+      EXPECT_EQ(allocations, kAllocations);
+    }
     failingAllocation = 0;
     EXPECT_TRUE(!handle || ClosePrintProcessor(handle));
     EXPECT_EQ(OutputNames().size(), captures ? 1u : 0u);

@@ -86,11 +86,13 @@ ULONG_PTR* ImportSlot(HMODULE module, const char* function) {
   return nullptr;
 }
 
-// Writes value into slot, left writable; returns what it held.
+// Writes value into slot, its protection kept; returns what it held.
 ULONG_PTR Patch(ULONG_PTR* slot, ULONG_PTR value) {
   DWORD protection = 0;
   VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
-  return std::exchange(*slot, value);
+  const ULONG_PTR previous = std::exchange(*slot, value);
+  VirtualProtect(slot, sizeof(*slot), protection, &protection);
+  return previous;
 }
 
 DWORD gQueueOpenFlags = 0;

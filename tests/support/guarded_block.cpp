@@ -1,7 +1,7 @@
 #include "tests/support/guarded_block.h"
 
 GuardedBlock::GuardedBlock(DWORD capacityBytes) {
-  constexpr DWORD kPageBytes = 4096;  // on every x86 and x64 Windows
+  constexpr DWORD kPageBytes = 4096;  // on every Windows the project builds for (x64, ARM64)
   const DWORD usable = (capacityBytes + kPageBytes - 1) / kPageBytes * kPageBytes;
   base_ = static_cast<BYTE*>(
       VirtualAlloc(nullptr, usable + kPageBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));

@@ -55,7 +55,8 @@ void RemoveTree(const std::wstring& folder) {
   for (const std::wstring& name : ListFolder(folder)) {
     const std::wstring child = Within(folder) + name;
     SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (GetFileAttributesW(child.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+    const DWORD attributes = GetFileAttributesW(child.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       RemoveTree(child);
     } else {
       DeleteFileW(child.c_str());
@@ -94,14 +95,16 @@ std::vector<std::string> ReadCorpusLines(const std::wstring& path) {
   std::istringstream text(ReadWholeFile(path));
   const bool hex = path.size() > 4 && path.compare(path.size() - 4, 4, L".hex") == 0;
   std::vector<std::string> lines;
-  for (std::string line; std::getline(text, line); lines.push_back(line)) {
+  for (std::string line; std::getline(text, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!hex || line == "-") continue;
-    std::string bytes;
-    for (size_t i = 0; i + 1 < line.size(); i += 2) {
-      bytes += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+    if (hex && line != "-") {
+      std::string bytes;
+      for (size_t i = 0; i + 1 < line.size(); i += 2) {
+        bytes += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+      }
+      line = bytes;
     }
-    line = bytes;
+    lines.push_back(line);
   }
   return lines;
 }
